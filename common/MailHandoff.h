@@ -1,0 +1,84 @@
+// The files through which the monitor hands notifications to the mailer, all in the
+// DataFolder: the mail settings ("Sentorix.mail"), the settings of one test mail
+// ("Sentorix.mail.tmp") and the MessageLog ("Postavo.msg").
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace sentorix {
+
+inline constexpr const char* kMailSettingsFile = "Sentorix.mail";
+inline constexpr const char* kTestMailSettingsFile = "Sentorix.mail.tmp";
+inline constexpr const char* kMessageLogFile = "Postavo.msg";
+
+// One MailSettings record, 496 bytes, stored whole and alone. Text fields hold at most 78
+// characters before their terminator; readers stop at the first NUL or the field's end.
+struct MailSettings {
+    int32_t sendOnChange;
+    int32_t sendOnUnavailable;
+    int32_t requiresAuth;
+    char authUserName[80];
+    char authPassword[80];
+    char smtpServer[80];
+    char toAddress[80];
+    char ccAddress[80];
+    char bccAddress[80];
+    int32_t markNotifiedChecked;
+};
+
+static_assert(sizeof(MailSettings) == 496);
+static_assert(offsetof(MailSettings, sendOnChange) == 0);
+static_assert(offsetof(MailSettings, sendOnUnavailable) == 4);
+static_assert(offsetof(MailSettings, requiresAuth) == 8);
+static_assert(offsetof(MailSettings, authUserName) == 12);
+static_assert(offsetof(MailSettings, authPassword) == 92);
+static_assert(offsetof(MailSettings, smtpServer) == 172);
+static_assert(offsetof(MailSettings, toAddress) == 252);
+static_assert(offsetof(MailSettings, ccAddress) == 332);
+static_assert(offsetof(MailSettings, bccAddress) == 412);
+static_assert(offsetof(MailSettings, markNotifiedChecked) == 492);
+
+inline constexpr std::size_t kMailTextMaxChars = 78;
+
+// --- MessageLog ----------------------------------------------------------------------------
+
+// Appends one whole entry (already in its stored byte form) to the MessageLog in `dataFolder`,
+// creating the file when absent. Safe against other appending threads and processes and
+// against a mailer claiming the file at the same moment: the entry lands whole either in the
+// file the mailer claimed before it read it, or in a new MessageLog. Returns false when the
+// file cannot be opened or written.
+bool appendToMessageLog(const std::string& dataFolder, const std::string& entryBytes);
+
+// Takes the MessageLog away from the writers for one mailer run: the file is renamed to a
+// name of this process's own, and its path is returned; nullopt when there is no MessageLog.
+// Entries appended from then on go to a new MessageLog and are kept for the next run.
+std::optional<std::string> claimMessageLog(const std::string& dataFolder);
+
+// The three stored lines of one entry: "<time> <event>: <name>", the location and an empty
+// line, each ending CR CR LF.
+std::string formatMessageEntry(const std::string& timeText, const std::string& event,
+                               const std::string& name, const std::string& location);
+
+// --- the mailer's readers ------------------------------------------------------------------
+
+using LogLine = std::function<void(const std::string&)>;
+
+// Reads "Sentorix.mail.tmp" (test run) or "Sentorix.mail" from `dataFolder` into `settings`
+// and writes one of the three log lines; true only when a whole record was read.
+bool readMailSettings(const std::string& dataFolder, bool testRun, MailSettings& settings,
+                      const LogLine& log);
+
+inline constexpr const char* kNoDetailsBody =
+    "There are document changes but can't retrieve the details.\r\n";
+inline constexpr const char* kTestMessageBody = "This is a test message from Sentorix program.\r\n";
+
+// The notification text from the MessageLog at `path`, read in text mode in pieces of at most
+// 1022 characters while the running total stays below 8000; kNoDetailsBody when the file is
+// missing or yields nothing.
+std::string readMessageBody(const std::string& path);
+
+} // namespace sentorix
