@@ -1,0 +1,44 @@
+// The mailer's one run: read the settings, build the notification message, send it in one
+// SMTP session and delete the consumed file. Free of any toolkit: the log lines go to a
+// callback, so the same run serves the log window and headless use.
+#pragma once
+
+#include "common/MailHandoff.h"
+#include "mailer/smtp/MailMessage.h"
+
+#include <string>
+#include <string_view>
+
+namespace sentorix
+{
+
+inline constexpr const char* kNotificationSubject = "Sentorix Email Notification";
+inline constexpr const char* kNotificationSenderName = "Sentorix";
+// Narrow text on this platform is UTF-8, so the body part names it as its character set.
+inline constexpr const char* kNotificationCharset = "utf-8";
+
+// Log lines are formatted into 1024 bytes: at most 1023 bytes of text.
+inline constexpr std::size_t kLogLineMaxBytes = 1023;
+
+enum class MailerRunOutcome {
+    SettingsUnreadable, // nothing sent, nothing deleted
+    ConnectionFailed,   // "Connection failed."; the consumed file was deleted
+    Refused,            // connected, but the message was not accepted; file deleted
+    Accepted,           // the server accepted the message; file deleted
+};
+
+// `prefix` followed by `text`, cut to kLogLineMaxBytes without splitting a UTF-8 sequence.
+std::string formatLogLine(std::string_view prefix, std::string_view text);
+
+// The notification message for these settings and body text: subject, sender "Sentorix" at
+// the TO address, the TO address as main recipient, the CC address as a further "To"
+// recipient, the BCC address as a blind one, and one text/plain part.
+MailMessage buildNotificationMessage(const MailSettings& settings, std::string body);
+
+// The whole run in `dataFolder`. A normal run claims the MessageLog, mails its text (or the
+// fixed text when there is none) and deletes the claimed file after the attempt, so entries
+// appended meanwhile stay for the next run; a test run mails the fixed test text and deletes
+// "Sentorix.mail.tmp".
+MailerRunOutcome sendNotification(const std::string& dataFolder, bool testRun, const LogLine& log);
+
+} // namespace sentorix
