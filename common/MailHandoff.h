@@ -44,6 +44,10 @@ static_assert(offsetof(MailSettings, markNotifiedChecked) == 492);
 
 inline constexpr std::size_t kMailTextMaxChars = 78;
 
+// Puts a terminator in the last byte of each text field, so that a record read from a file can
+// be handed to code that expects terminated text.
+void terminateMailTexts(MailSettings& settings);
+
 // --- MessageLog ----------------------------------------------------------------------------
 
 // Appends one whole entry (already in its stored byte form) to the MessageLog in `dataFolder`,

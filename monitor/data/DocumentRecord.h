@@ -70,6 +70,12 @@ inline std::atomic_ref<int32_t> statusOf(DocumentRecord& record)
     return std::atomic_ref<int32_t>(record.status);
 }
 
+// True when userName and password each hold at most kCredentialMaxChars bytes, the most the
+// stored form carries. The properties dialog refuses a record for which this is false;
+// scrambleCredentials cuts a longer value at a UTF-8 character boundary as the last guard, so
+// nothing is ever written past a field.
+bool credentialsFit(const DocumentRecord& record);
+
 // Converts the userName and password fields between plain text and their stored form: a
 // count byte, then the characters reversed at bytes 1, 5, 9, ... among filler bytes 32..125.
 void scrambleCredentials(DocumentRecord& record);

@@ -28,6 +28,8 @@ public:
     DocumentTable& operator=(const DocumentTable&) = delete;
     ~DocumentTable();
 
+    // False when the slots could not be allocated; the table then has no slots at all.
+    bool allocated() const { return m_slots != nullptr; }
     int capacity() const { return m_capacity; }
     bool isUsed(int index) const;
 

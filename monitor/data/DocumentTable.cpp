@@ -1,0 +1,304 @@
+#include "monitor/data/DocumentTable.h"
+
+#include "common/DataFolder.h"
+#include "common/FixedText.h"
+#include "common/TextFile.h"
+#include "monitor/data/MonitorView.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+
+namespace sentorix
+{
+
+namespace
+{
+
+constexpr std::size_t kStatusOffset = offsetof(DocumentRecord, status);
+constexpr std::size_t kAfterStatus = kStatusOffset + sizeof(int32_t);
+
+// Copies every field but the status, which other threads reach atomically and which the
+// callers move with an atomic load or store of their own.
+void copyExceptStatus(DocumentRecord& to, const DocumentRecord& from)
+{
+    auto* dst = reinterpret_cast<unsigned char*>(&to);
+    const auto* src = reinterpret_cast<const unsigned char*>(&from);
+    std::memcpy(dst, src, kStatusOffset);
+    std::memcpy(dst + kAfterStatus, src + kAfterStatus, sizeof(DocumentRecord) - kAfterStatus);
+}
+
+// A record read from a file may hold any bytes: every text field gets a terminator in its
+// last byte, so the rest of the program can treat them as C strings.
+void terminateTextFields(DocumentRecord& record)
+{
+    record.location[sizeof record.location - 1] = '\0';
+    record.displayName[sizeof record.displayName - 1] = '\0';
+    record.userName[sizeof record.userName - 1] = '\0';
+    record.password[sizeof record.password - 1] = '\0';
+    record.lastCheck[sizeof record.lastCheck - 1] = '\0';
+    record.countString[sizeof record.countString - 1] = '\0';
+    record.middleStart[sizeof record.middleStart - 1] = '\0';
+    record.middleEnd[sizeof record.middleEnd - 1] = '\0';
+}
+
+// The form written to disk: credentials scrambled when an account is used and all zero when
+// not (so no plain text ever reaches the disk), and Retrieving, which only means something
+// while this process runs, stored as Waiting so the document is fetched again after a
+// restart.
+DocumentRecord storedForm(const DocumentRecord& record)
+{
+    DocumentRecord stored = record;
+    if (stored.status == static_cast<int32_t>(DocumentStatus::Retrieving))
+        stored.status = static_cast<int32_t>(DocumentStatus::Waiting);
+    if (stored.useAccount == 1) {
+        scrambleCredentials(stored);
+    } else {
+        std::memset(stored.userName, 0, sizeof stored.userName);
+        std::memset(stored.password, 0, sizeof stored.password);
+    }
+    return stored;
+}
+
+// The displayName becomes a file name in the DataFolder: it must not be empty (that marks a
+// free slot) and must not lead out of the folder.
+bool isUsableName(std::string_view name)
+{
+    return !name.empty() && name.find('/') == std::string_view::npos;
+}
+
+std::string foldCase(std::string_view name)
+{
+    std::string folded(name);
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+bool hasDataExtension(std::string_view name)
+{
+    const std::string_view extension = kDataExtension;
+    return name.size() >= extension.size() &&
+           name.substr(name.size() - extension.size()) == extension;
+}
+
+// Reads the first 4632 bytes of a regular file of the folder; false when it is not a regular
+// file, cannot be read or is shorter than a record.
+bool readRecordFile(int folderFd, const char* name, DocumentRecord& record)
+{
+    // O_NONBLOCK keeps a FIFO named like a record file from blocking the load.
+    const int fd = ::openat(folderFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st {
+    };
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              st.st_size >= static_cast<off_t>(sizeof(DocumentRecord));
+    auto* bytes = reinterpret_cast<unsigned char*>(&record);
+    std::size_t got = 0;
+    while (ok && got < sizeof(DocumentRecord)) {
+        const ssize_t n = ::read(fd, bytes + got, sizeof(DocumentRecord) - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            ok = false;
+        else
+            got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+void DocumentTable::FreeDeleter::operator()(DocumentRecord* p) const
+{
+    std::free(p);
+}
+
+DocumentTable::DocumentTable(int capacity) : m_capacity(capacity > 0 ? capacity : 0)
+{
+    // calloc: the system hands out zero pages on demand, so unused slots cost no memory.
+    if (m_capacity > 0) {
+        m_slots.reset(static_cast<DocumentRecord*>(
+            std::calloc(static_cast<std::size_t>(m_capacity), sizeof(DocumentRecord))));
+        if (!m_slots)
+            m_capacity = 0;
+    }
+}
+
+DocumentTable::~DocumentTable() = default;
+
+DocumentRecord& DocumentTable::slot(int index) const
+{
+    return m_slots[index];
+}
+
+bool DocumentTable::isUsed(int index) const
+{
+    if (index < 0 || index >= m_capacity)
+        return false;
+    std::lock_guard lock(m_mutex);
+    return slot(index).displayName[0] != '\0';
+}
+
+DocumentRecord DocumentTable::get(int index) const
+{
+    DocumentRecord copy{};
+    if (index < 0 || index >= m_capacity)
+        return copy;
+    std::lock_guard lock(m_mutex);
+    copyExceptStatus(copy, slot(index));
+    copy.status = statusOf(slot(index)).load();
+    return copy;
+}
+
+void DocumentTable::put(int index, const DocumentRecord& record)
+{
+    if (index < 0 || index >= m_capacity)
+        return;
+    std::lock_guard lock(m_mutex);
+    copyExceptStatus(slot(index), record);
+    statusOf(slot(index)).store(record.status);
+}
+
+void DocumentTable::clear(int index)
+{
+    put(index, DocumentRecord{});
+}
+
+std::string DocumentTable::displayName(int index) const
+{
+    if (index < 0 || index >= m_capacity)
+        return {};
+    std::lock_guard lock(m_mutex);
+    return std::string(fieldText(slot(index).displayName));
+}
+
+DocumentStatus DocumentTable::status(int index) const
+{
+    if (index < 0 || index >= m_capacity)
+        return DocumentStatus::Checked;
+    return static_cast<DocumentStatus>(statusOf(slot(index)).load());
+}
+
+void DocumentTable::setStatus(int index, DocumentStatus status)
+{
+    if (index < 0 || index >= m_capacity)
+        return;
+    statusOf(slot(index)).store(static_cast<int32_t>(status));
+}
+
+bool DocumentTable::claim(int index)
+{
+    if (index < 0 || index >= m_capacity)
+        return false;
+    int32_t expected = static_cast<int32_t>(DocumentStatus::Waiting);
+    return statusOf(slot(index))
+        .compare_exchange_strong(expected, static_cast<int32_t>(DocumentStatus::Retrieving));
+}
+
+void DocumentTable::setLastCheck(int index, const std::string& timeText)
+{
+    if (index < 0 || index >= m_capacity)
+        return;
+    std::lock_guard lock(m_mutex);
+    setFieldText(slot(index).lastCheck, timeText);
+}
+
+void DocumentTable::setLastCount(int index, int32_t count)
+{
+    if (index < 0 || index >= m_capacity)
+        return;
+    std::lock_guard lock(m_mutex);
+    slot(index).lastCount = count;
+}
+
+int DocumentTable::findFreeSlot() const
+{
+    std::lock_guard lock(m_mutex);
+    for (int i = 0; i < m_capacity; ++i) {
+        if (slot(i).displayName[0] == '\0')
+            return i;
+    }
+    return -1;
+}
+
+std::string recordFilePath(const std::string& dataFolder, const std::string& displayName,
+                           const char* extension)
+{
+    return joinPath(dataFolder, displayName + extension);
+}
+
+void saveRecord(const DocumentTable& table, int index, const std::string& dataFolder)
+{
+    // The stored form is made in a copy, so the slot keeps plain credentials for the workers.
+    const DocumentRecord record = table.get(index);
+    const std::string_view name = fieldText(record.displayName);
+    if (!isUsableName(name))
+        return;
+    const DocumentRecord stored = storedForm(record);
+    // Written through a temporary file and a rename: a failed write keeps the old record.
+    writeFileReplacing(recordFilePath(dataFolder, std::string(name), kDataExtension), &stored,
+                       sizeof stored);
+}
+
+int loadAllRecords(DocumentTable& table, const std::string& dataFolder, MonitorView* view)
+{
+    DIR* folder = ::opendir(dataFolder.c_str());
+    if (!folder)
+        return 0;
+    const int folderFd = ::dirfd(folder);
+
+    // The file's name is not compared with the displayName it holds, but two records may not
+    // share a name (their files would be the same), nor may a name be empty (a free slot) or
+    // lead out of the folder: such records are skipped.
+    std::unordered_set<std::string> names;
+    int loaded = 0;
+    while (loaded < table.capacity()) {
+        errno = 0;
+        const dirent* entry = ::readdir(folder);
+        if (!entry)
+            break;
+        if (entry->d_type == DT_DIR || !hasDataExtension(entry->d_name))
+            continue;
+        DocumentRecord record;
+        if (!readRecordFile(folderFd, entry->d_name, record))
+            continue;
+        terminateTextFields(record);
+        unscrambleCredentials(record);
+        const std::string_view name = fieldText(record.displayName);
+        if (!isUsableName(name) || !names.insert(foldCase(name)).second)
+            continue;
+        table.put(loaded, record);
+        ++loaded;
+    }
+    ::closedir(folder);
+
+    if (view) {
+        for (int j = 0; j < loaded; ++j)
+            view->refreshRow(j, j, true);
+    }
+    return loaded;
+}
+
+void saveAllRecordsOnExit(DocumentTable& table, const std::string& dataFolder)
+{
+    // Workers may still run: the slots are left as they are, and a Retrieving status is
+    // stored as Waiting by saveRecord.
+    for (int i = 0; i < table.capacity(); ++i) {
+        if (table.isUsed(i))
+            saveRecord(table, i, dataFolder);
+    }
+}
+
+} // namespace sentorix
