@@ -30,7 +30,8 @@ private:
     struct Entry {
         int weight;
         std::string type;
-        std::string extension; // lower case, with the leading "."
+        std::string extension; // with the leading "."; lower case unless caseSensitive
+        bool caseSensitive;    // the "cs" flag of globs2
     };
     std::vector<Entry> m_entries;
 };
