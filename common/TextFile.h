@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
-namespace sentorix {
+namespace sentorix
+{
 
 enum class FileMode { Binary, Text };
 
-class InputFile {
+class InputFile
+{
 public:
     InputFile() = default;
     InputFile(const InputFile&) = delete;
@@ -52,6 +54,7 @@ private:
     std::size_t m_end = 0;
     bool m_eof = false;
     bool m_failed = false;
+    bool m_heldCr = false; // text mode: a CR ended the last raw block; its LF may follow
 };
 
 enum class OpenForWrite {
@@ -60,7 +63,8 @@ enum class OpenForWrite {
     Existing, // open a file that must already exist (such as a new TempFile), truncating it
 };
 
-class OutputFile {
+class OutputFile
+{
 public:
     OutputFile() = default;
     OutputFile(const OutputFile&) = delete;
@@ -89,8 +93,9 @@ private:
 // Writes `size` bytes as the whole new content of `path`: the bytes go to a temporary file in
 // the same folder, which is then renamed over the target, so a crash or a full disk never
 // leaves a short file where a complete one was. Returns false (and leaves the target as it
-// was) on any failure.
-bool writeFileReplacing(const std::string& path, const void* data, std::size_t size);
+// was) on any failure. In text mode every LF is written as CR LF.
+bool writeFileReplacing(const std::string& path, const void* data, std::size_t size,
+                        FileMode mode = FileMode::Binary);
 
 // Reads at most `size` bytes from the start of `path` into `buffer`; returns the number read,
 // or -1 when the file cannot be opened.
