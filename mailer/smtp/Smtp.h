@@ -57,7 +57,7 @@ public:
     // Sends `command` (nullptr = only read a reply) and reads the reply into lastReply.
     // Returns the reply code (0 when the reply does not begin with a digit) or -1.
     int exchange(const char* command);
-    int exchange(const std::string& command) { return exchange(command.c_str()); }
+    int exchange(const std::string& command);
 
     int greet();
     int login();
@@ -82,9 +82,15 @@ public:
     int32_t extendedHello = 0;
 
 private:
-    // Formats a command line into the 260-byte limit; false (and nothing sent) when too long.
-    int exchangeLine(const char* format, const std::string& argument);
-    int readReply(std::string& reply);
+    // Formats "<prefix><argument><suffix>" as one command line within kCommandBufferSize
+    // (terminator included) and exchanges it; a longer line is not sent and gives -1.
+    int exchangeLine(const char* prefix, const std::string& argument, const char* suffix);
+    // The exchange proper: `command` of `length` bytes (nullptr = read only); `text` is the
+    // command as handed to onProgress.
+    int exchangeBytes(const char* command, std::size_t length, const std::string* text);
+    // Reads one reply into lastReply; false on failure.
+    bool readReply();
+    int waitMs() const;
 
     Socket m_socket;
 };
