@@ -1,0 +1,392 @@
+#include "monitor/check/CheckEngine.h"
+
+#include "common/DataFolder.h"
+#include "common/MailHandoff.h"
+#include "common/TextFile.h"
+#include "common/TimeText.h"
+#include "monitor/data/DocumentTable.h"
+#include "monitor/data/MailSettingsStore.h"
+#include "monitor/data/MessageLogWriter.h"
+#include "monitor/data/MonitorView.h"
+#include "monitor/data/NotifiedList.h"
+#include "monitor/data/Options.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/Sound.h"
+#include "platform/TempFile.h"
+
+#include <pthread.h>
+
+#include <cstdlib>
+
+namespace sentorix
+{
+namespace
+{
+
+// The periodic timer's period. Only a hand-made or short options file holds an interval of
+// 0 or less; it is taken as the shortest the options dialog offers, so such a file never
+// makes the monitor check without pause.
+long long periodicPeriodMs(int32_t minutes)
+{
+    constexpr int32_t kShortestMinutes = 5;
+    const long long m = minutes > 0 ? minutes : kShortestMinutes;
+    return m * 60000LL;
+}
+
+} // namespace
+
+SessionSettings defaultSessionSettings()
+{
+    SessionSettings settings;
+    if (const char* bundle = std::getenv("SENTORIX_CA_BUNDLE"); bundle && *bundle)
+        settings.caBundle = bundle;
+    return settings;
+}
+
+CheckEngine::CheckEngine(const CheckEngineParts& parts)
+    : m_parts(parts), m_sessionSettings(defaultSessionSettings()),
+      m_heldByWorker(static_cast<std::size_t>(parts.table.capacity()), 0)
+{
+}
+
+CheckEngine::~CheckEngine()
+{
+    waitForWorkers();
+}
+
+void CheckEngine::setSessionSettings(const SessionSettings& settings)
+{
+    std::lock_guard lock(m_settingsMutex);
+    m_sessionSettings = settings;
+}
+
+SessionSettings CheckEngine::sessionSettings() const
+{
+    std::lock_guard lock(m_settingsMutex);
+    return m_sessionSettings;
+}
+
+void CheckEngine::setBlinkStep(std::function<void()> step)
+{
+    m_blinkStep = std::move(step);
+}
+
+void CheckEngine::setStartupPrompt(std::function<void()> prompt)
+{
+    m_startupPrompt = std::move(prompt);
+}
+
+// --- requests ------------------------------------------------------------------------------
+
+void CheckEngine::checkSelected()
+{
+    MonitorView& view = m_parts.view;
+    const int rows = view.rowCount();
+    std::vector<int> selected;
+    for (int row = 0; row < rows; ++row) {
+        if (view.isRowSelected(row))
+            selected.push_back(row);
+    }
+    if (selected.empty()) {
+        view.showMessage(kSelectToCheckText, MessageIcon::Information);
+        return;
+    }
+    for (int row : selected) {
+        const int index = view.rowToRecord(row);
+        if (index < 0 || index >= m_parts.table.capacity())
+            continue;
+        bool marked = false;
+        {
+            std::lock_guard lock(m_claimMutex);
+            const DocumentStatus status = m_parts.table.status(index);
+            if (status != DocumentStatus::Retrieving && status != DocumentStatus::Changed &&
+                status != DocumentStatus::Waiting) {
+                m_parts.table.setStatus(index, DocumentStatus::Waiting);
+                marked = true;
+            }
+        }
+        if (marked)
+            view.refreshRow(index, row, false);
+    }
+    startCheckWorkers();
+}
+
+void CheckEngine::checkAll()
+{
+    DocumentTable& table = m_parts.table;
+    const int capacity = table.capacity();
+    for (int index = 0; index < capacity; ++index) {
+        if (!table.isUsed(index) || table.status(index) == DocumentStatus::Changed)
+            continue;
+        const int row = m_parts.view.recordToRow(index);
+        if (row < 0)
+            continue;
+        bool marked = false;
+        {
+            std::lock_guard lock(m_claimMutex);
+            if (!m_heldByWorker[static_cast<std::size_t>(index)] &&
+                table.status(index) != DocumentStatus::Changed) {
+                table.setStatus(index, DocumentStatus::Waiting);
+                marked = true;
+            }
+        }
+        if (marked)
+            m_parts.view.refreshRow(index, row, false);
+    }
+    startCheckWorkers();
+}
+
+void CheckEngine::startCheckWorkers()
+{
+    const int count = m_parts.options.takeWorkerCount();
+    for (int i = 0; i < count; ++i) {
+        {
+            std::lock_guard lock(m_workerMutex);
+            ++m_workers;
+        }
+        pthread_attr_t attr;
+        pthread_attr_init(&attr);
+        pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+        pthread_t thread;
+        const int failed = pthread_create(&thread, &attr, &CheckEngine::workerMain, this);
+        pthread_attr_destroy(&attr);
+        if (failed) {
+            // A worker that cannot be started is left out; the others take its documents.
+            std::lock_guard lock(m_workerMutex);
+            if (--m_workers == 0)
+                m_workersDone.notify_all();
+        }
+    }
+}
+
+// --- workers -------------------------------------------------------------------------------
+
+void* CheckEngine::workerMain(void* engine)
+{
+    auto* self = static_cast<CheckEngine*>(engine);
+    self->runWorker();
+    // The last touch of the engine: once the count is down, a waiter may destroy it.
+    std::lock_guard lock(self->m_workerMutex);
+    if (--self->m_workers == 0)
+        self->m_workersDone.notify_all();
+    return nullptr;
+}
+
+void CheckEngine::runWorker()
+{
+    const int capacity = m_parts.table.capacity();
+    for (int index = 0; index < capacity; ++index) {
+        if (m_parts.table.status(index) != DocumentStatus::Waiting)
+            continue;
+        if (!claim(index))
+            continue;
+        redrawRow(index);
+        checkDocument(index);
+    }
+}
+
+bool CheckEngine::claim(int index)
+{
+    std::lock_guard lock(m_claimMutex);
+    if (!m_parts.table.claim(index))
+        return false;
+    m_heldByWorker[static_cast<std::size_t>(index)] = 1;
+    return true;
+}
+
+void CheckEngine::finishCheck(int index, DocumentStatus status)
+{
+    std::lock_guard lock(m_claimMutex);
+    m_parts.table.setStatus(index, status);
+    m_heldByWorker[static_cast<std::size_t>(index)] = 0;
+}
+
+void CheckEngine::redrawRow(int index)
+{
+    const int row = m_parts.view.recordToRow(index);
+    if (row >= 0)
+        m_parts.view.refreshRow(index, row, false);
+}
+
+void CheckEngine::waitForWorkers()
+{
+    std::unique_lock lock(m_workerMutex);
+    m_workersDone.wait(lock, [this] { return m_workers == 0; });
+}
+
+int CheckEngine::runningWorkers() const
+{
+    std::lock_guard lock(m_workerMutex);
+    return m_workers;
+}
+
+void CheckEngine::checkDocument(int index)
+{
+    const DocumentKind kind = static_cast<DocumentKind>(m_parts.table.get(index).kind);
+    switch (kind) {
+    case DocumentKind::WebPage:
+        checkWebDocument(index, true);
+        break;
+    case DocumentKind::WebFile:
+        checkWebDocument(index, false);
+        break;
+    case DocumentKind::FtpFile:
+        checkFtpFile(index);
+        break;
+    case DocumentKind::LocalFile:
+        checkLocalFile(index);
+        break;
+    default: {
+        // Not fetched: the status stays Retrieving, and only Check All marks it again.
+        std::lock_guard lock(m_claimMutex);
+        m_heldByWorker[static_cast<std::size_t>(index)] = 0;
+        break;
+    }
+    }
+    m_parts.table.setLastCheck(index, formatTimeText());
+    redrawRow(index);
+}
+
+// --- timers --------------------------------------------------------------------------------
+
+void CheckEngine::armStartupTimers()
+{
+    m_parts.notified.clear();
+    const OptionsRecord options = m_parts.options.get();
+    if (options.periodicCheck == 1) {
+        m_parts.timers.armTimer(kPeriodicTimer, periodicPeriodMs(options.checkIntervalMinutes));
+        periodicTimerArmed = 1;
+    }
+    m_parts.timers.armTimer(kPromptTimer, kPromptDelayMs);
+    if (options.sendEmail == 1) {
+        m_parts.timers.armTimer(kMailTimer, kMailPeriodMs);
+        mailTimerArmed = 1;
+    }
+    if (options.startupCheck == 1)
+        m_parts.timers.armTimer(kStartupTimer, kStartupDelayMs);
+}
+
+void CheckEngine::onViewTimer(int id)
+{
+    switch (id) {
+    case kPeriodicTimer:
+        checkAll();
+        break;
+    case kBlinkTimer:
+        if (m_blinkStep)
+            m_blinkStep();
+        break;
+    case kPromptTimer:
+        m_parts.timers.stopTimer(kPromptTimer);
+        if (m_parts.view.rowCount() == 0 && m_startupPrompt)
+            m_startupPrompt();
+        break;
+    case kMailTimer:
+        runMailer();
+        break;
+    case kStartupTimer:
+        m_parts.timers.stopTimer(kStartupTimer);
+        checkAll();
+        break;
+    default:
+        break;
+    }
+}
+
+void CheckEngine::applyTimerOptions()
+{
+    const OptionsRecord options = m_parts.options.get();
+    if (options.periodicCheck == 1) {
+        if (periodicTimerArmed == 1)
+            m_parts.timers.stopTimer(kPeriodicTimer);
+        m_parts.timers.armTimer(kPeriodicTimer, periodicPeriodMs(options.checkIntervalMinutes));
+        periodicTimerArmed = 1;
+    } else {
+        if (periodicTimerArmed == 1)
+            m_parts.timers.stopTimer(kPeriodicTimer);
+        periodicTimerArmed = 0;
+    }
+    if (options.sendEmail == 1) {
+        m_parts.timers.armTimer(kMailTimer, kMailPeriodMs);
+        mailTimerArmed = 1;
+    } else {
+        if (mailTimerArmed == 1)
+            m_parts.timers.stopTimer(kMailTimer);
+        mailTimerArmed = 0;
+    }
+}
+
+// --- notification --------------------------------------------------------------------------
+
+void CheckEngine::notifyEvent(int index, DocumentStatus event)
+{
+    const OptionsRecord options = m_parts.options.get();
+    int32_t selectFlag = 0;
+    if (event == DocumentStatus::Changed) {
+        if (options.soundOnChange == 1)
+            m_parts.sound.play(joinPath(m_parts.installFolder, kChangeSoundFile));
+        selectFlag = options.selectOnChange;
+    } else if (event == DocumentStatus::Unavailable) {
+        if (options.soundOnUnavailable == 1)
+            m_parts.sound.play(joinPath(m_parts.installFolder, kAlertSoundFile));
+        selectFlag = options.selectOnUnavailable;
+    } else {
+        return;
+    }
+    if (selectFlag == 1)
+        m_parts.view.selectRecordRow(index);
+    if (mailTimerArmed == 1)
+        appendMessageEntry(m_parts.table, index, event, m_parts.mail, m_parts.notified,
+                           m_parts.dataFolder);
+}
+
+void CheckEngine::startBlink()
+{
+    if (trayMode == 1)
+        m_parts.view.startBlink();
+}
+
+void CheckEngine::announce(int index, DocumentStatus event)
+{
+    notifyEvent(index, event);
+    startBlink();
+}
+
+void CheckEngine::failCheck(int index, bool notify)
+{
+    finishCheck(index, DocumentStatus::Unavailable);
+    if (notify)
+        announce(index, DocumentStatus::Unavailable);
+}
+
+void CheckEngine::runMailer()
+{
+    {
+        InputFile messageLog;
+        if (!messageLog.open(joinPath(m_parts.dataFolder, kMessageLogFile), FileMode::Binary))
+            return; // nothing waits to be sent
+    }
+    const std::string program = joinPath(m_parts.installFolder, kMailerProgram);
+    if (!m_parts.launcher.launchDetached(program, {kMailerSwitch})) {
+        m_parts.view.showMessage(kMailerMissingText, MessageIcon::Stop);
+        return; // the NotifiedList is kept for the next attempt
+    }
+    if (m_parts.mail.get().markNotifiedChecked != 1)
+        return;
+    m_parts.notified.consume([this](int index) {
+        const int row = m_parts.view.recordToRow(index);
+        if (row < 0)
+            return false;
+        m_parts.table.setStatus(index, DocumentStatus::Checked);
+        m_parts.view.refreshRow(index, row, false);
+        return true;
+    });
+}
+
+void CheckEngine::saveOnExit()
+{
+    deleteTempFiles(m_parts.dataFolder);
+    saveAllRecordsOnExit(m_parts.table, m_parts.dataFolder);
+}
+
+} // namespace sentorix

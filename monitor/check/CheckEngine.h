@@ -1,0 +1,161 @@
+// The checking engine: check requests, the worker threads that fetch and compare documents,
+// the timers of the document list window, and the announcement of changes and failures.
+//
+// Threads. Requests, timer ticks and runMailer run on the UI thread. Each request starts one
+// to five detached worker threads; each worker walks the DocumentTable once and claims every
+// Waiting document (Waiting -> Retrieving, one atomic step under the engine's claim lock, which
+// also records that a worker holds the document), then fetches and compares it. A worker
+// reaches the window only through MonitorView, whose implementation carries each call out on
+// the UI thread before the worker goes on. The program never joins the workers;
+// waitForWorkers() lets the command-line front end and the tests wait for them, and the
+// destructor waits too, so an engine is never destroyed under a running worker (the windowed
+// monitor ends the process without destroying it).
+#pragma once
+
+#include "monitor/check/TimerHost.h"
+#include "monitor/data/DocumentRecord.h"
+#include "platform/UrlSession.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sentorix
+{
+
+class DocumentTable;
+class OptionsStore;
+class MailSettingsStore;
+class NotifiedList;
+class MonitorView;
+class SoundPlayer;
+class ProgramLauncher;
+
+inline constexpr const char* kChangeSoundFile = "Sentorix.sound";
+inline constexpr const char* kAlertSoundFile = "Sentorix.alert";
+inline constexpr const char* kMailerProgram = "Postavo";
+inline constexpr const char* kMailerSwitch = "/from_sentorix";
+
+inline constexpr const char* kSelectToCheckText = "Please select the document data to check.";
+inline constexpr const char* kMiddleNotFoundText =
+    "Cannot find the specified strings from document content.";
+inline constexpr const char* kMailerMissingText =
+    "Cannot execute the Postavo program. Sentorix is not installed properly.";
+
+// The process-wide objects the engine works on; all of them outlive the engine.
+struct CheckEngineParts {
+    std::string dataFolder;
+    std::string installFolder; // the sound files and the mailer are found here
+    DocumentTable& table;
+    OptionsStore& options;
+    MailSettingsStore& mail;
+    NotifiedList& notified;
+    MonitorView& view;
+    TimerHost& timers;
+    SoundPlayer& sound;
+    ProgramLauncher& launcher;
+};
+
+// Session settings for production: the default bounds, and the system's certificate store
+// unless $SENTORIX_CA_BUNDLE names a PEM file of authorities to trust instead.
+SessionSettings defaultSessionSettings();
+
+class CheckEngine
+{
+public:
+    explicit CheckEngine(const CheckEngineParts& parts);
+    ~CheckEngine();
+    CheckEngine(const CheckEngine&) = delete;
+    CheckEngine& operator=(const CheckEngine&) = delete;
+
+    // Flags of the document list window. trayMode is set by the window (1 while hidden in the
+    // tray); the two timer flags are kept by the timer operations below.
+    std::atomic<int> periodicTimerArmed{0};
+    std::atomic<int> mailTimerArmed{0};
+    std::atomic<int> trayMode{0};
+
+    // Bounds and trust for the transfers of checks started from now on.
+    void setSessionSettings(const SessionSettings& settings);
+    SessionSettings sessionSettings() const;
+
+    // Window-side steps the engine triggers from timer ticks: one step of the tray icon's
+    // blink cycle (timer 2) and the first-document prompt (timer 3, only when the list is
+    // empty). Unset hooks do nothing. Set them before the timers are armed.
+    void setBlinkStep(std::function<void()> step);
+    void setStartupPrompt(std::function<void()> prompt);
+
+    // --- requests (UI thread) ---
+    // Marks the selected documents Waiting (not Retrieving, Changed or Waiting ones) and starts
+    // workers; with no selection shows kSelectToCheckText and starts none.
+    void checkSelected();
+    // Marks every listed document Waiting that is not Changed and not held by a worker, then
+    // starts workers.
+    void checkAll();
+    // Starts workerThreads workers (1 when the option lies outside 1..5, which is then stored in
+    // the options in force).
+    void startCheckWorkers();
+
+    // --- timers (UI thread) ---
+    // The start-up step of the list's first update: empties the NotifiedList and arms the
+    // periodic, prompt, mail and start-up timers as the options in force say.
+    void armStartupTimers();
+    void onViewTimer(int id);
+    // After the options dialog was applied: re-arms or stops timers 1 and 4.
+    void applyTimerOptions();
+
+    // --- one check (a worker thread, for a document it claimed) ---
+    void checkDocument(int index);
+    void checkWebDocument(int index, bool page);
+    void checkFtpFile(int index);
+    void checkLocalFile(int index);
+
+    // --- notification ---
+    // Sound, row selection and MessageLog entry for a Changed or Unavailable event.
+    void notifyEvent(int index, DocumentStatus event);
+    // Starts the tray icon's blinking when the window is hidden in the tray.
+    void startBlink();
+    // Timer 4: starts the mailer when a MessageLog waits, then marks the notified documents
+    // Checked when the mail settings ask for it.
+    void runMailer();
+
+    // --- workers ---
+    void waitForWorkers();
+    int runningWorkers() const;
+
+    // The exit sequence's file steps: deletes the temporary files of the DataFolder and saves
+    // every record (a Retrieving status stored as Waiting). Workers are not waited for.
+    void saveOnExit();
+
+    const CheckEngineParts& parts() const { return m_parts; }
+
+private:
+    static void* workerMain(void* engine);
+    void runWorker();
+    bool claim(int index);
+    // Sets the final status of a check and releases the document from its worker.
+    void finishCheck(int index, DocumentStatus status);
+    void redrawRow(int index);
+    void announce(int index, DocumentStatus event);
+    void failCheck(int index, bool notify);
+
+    CheckEngineParts m_parts;
+
+    mutable std::mutex m_settingsMutex;
+    SessionSettings m_sessionSettings;
+    std::function<void()> m_blinkStep;
+    std::function<void()> m_startupPrompt;
+
+    // Serialises claims, the final status of checks and the marking of requests, so a
+    // request never marks a document between its claim and its final status.
+    std::mutex m_claimMutex;
+    std::vector<char> m_heldByWorker;
+
+    mutable std::mutex m_workerMutex;
+    std::condition_variable m_workersDone;
+    int m_workers = 0;
+};
+
+} // namespace sentorix

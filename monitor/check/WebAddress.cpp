@@ -1,0 +1,75 @@
+#include "monitor/check/WebAddress.h"
+
+#include "common/FixedText.h"
+
+namespace sentorix
+{
+
+WebRequest buildWebRequest(const DocumentRecord& record)
+{
+    WebRequest request;
+    const std::string_view location = fieldText(record.location);
+    if (record.useAccount != 1) {
+        request.url = std::string(location);
+        request.tooLong = request.url.size() > kMaxUrlLength;
+        return request;
+    }
+    const std::size_t scheme = location.find("://");
+    const std::string_view rest =
+        scheme == std::string_view::npos ? location : location.substr(scheme + 3);
+    const bool secure = location.find("s://") != std::string_view::npos ||
+                        location.find("S://") != std::string_view::npos;
+    const std::string_view prefix = secure ? "https://" : "http://";
+
+    request.credentials.useAccount = true;
+    request.credentials.userName = std::string(fieldText(record.userName));
+    request.credentials.password = std::string(fieldText(record.password));
+    request.url = std::string(prefix) + std::string(rest);
+    const std::size_t formatted = prefix.size() + request.credentials.userName.size() + 1 +
+                                  request.credentials.password.size() + 1 + rest.size();
+    request.tooLong = formatted > kMaxUrlLength;
+    return request;
+}
+
+std::optional<FtpTarget> splitFtpLocation(std::string_view location)
+{
+    auto isSeparator = [](char c) { return c == '/' || c == '\\'; };
+    // A CR or LF would end an FTP command early wherever it stood; none is accepted.
+    if (location.find_first_of("\r\n") != std::string_view::npos)
+        return std::nullopt;
+
+    const std::size_t scheme = location.find("://");
+    const std::string_view text =
+        scheme == std::string_view::npos ? location : location.substr(scheme + 3);
+
+    std::size_t first = 0;
+    while (first < text.size() && !isSeparator(text[first]))
+        ++first;
+    if (first == text.size())
+        return std::nullopt;
+
+    // The file name follows the last separator found from the last character back to the
+    // second one.
+    std::size_t last = std::string_view::npos;
+    for (std::size_t i = text.size(); i-- > 1;) {
+        if (isSeparator(text[i])) {
+            last = i;
+            break;
+        }
+    }
+    if (last == std::string_view::npos)
+        return std::nullopt;
+
+    FtpTarget target;
+    target.server = std::string(text.substr(0, first));
+    target.fileName = std::string(text.substr(last + 1));
+    const std::string_view cut = text.substr(0, last);
+    std::size_t dir = cut.find('/');
+    if (dir == std::string_view::npos)
+        dir = cut.find('\\');
+    if (dir != std::string_view::npos)
+        target.directory = std::string(cut.substr(dir + 1));
+    return target;
+}
+
+} // namespace sentorix
