@@ -11,7 +11,8 @@
 #include <string>
 #include <string_view>
 
-namespace sentorix {
+namespace sentorix
+{
 
 enum class CompareMethod { Simple, Count, Middle };
 
@@ -29,11 +30,13 @@ Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile);
 // TempFile. Pieces are fed as they arrive (at most 8192 bytes each); after a difference is
 // found the rest is still copied. finish() makes the end-of-body read, which also finds a
 // ContentFile longer than the body.
-class StreamComparison {
+class StreamComparison
+{
 public:
     StreamComparison(InputFile& contentFile, OutputFile& tempFile);
     // False when the TempFile could not be written.
     bool feed(const char* data, std::size_t size);
+    // False when any piece could not be written to the TempFile.
     bool finish();
     bool different() const { return m_different; }
 
@@ -41,6 +44,7 @@ private:
     InputFile& m_content;
     OutputFile& m_temp;
     bool m_different = false;
+    bool m_writeFailed = false;
     std::string m_scratch;
 };
 

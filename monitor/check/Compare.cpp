@@ -1,0 +1,294 @@
+#include "Compare.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace sentorix
+{
+
+namespace
+{
+
+constexpr std::size_t kFileBlock = 512;
+constexpr std::size_t kLoadBlock = 1024 * 1024;
+constexpr std::size_t kMiddleBlock = 64 * 1024;
+
+// --- UTF-8 character boundaries ------------------------------------------------------------
+//
+// Text is stepped through by whole characters: a well-formed UTF-8 sequence is one
+// character, and any byte that does not begin one (a stray continuation byte, an invalid
+// lead byte, a truncated sequence) is a character of its own. Under that rule a byte that
+// is not a continuation byte always starts a character, so whether a position starts one
+// can be decided from the three bytes before it.
+
+bool isContinuation(unsigned char b)
+{
+    return (b & 0xC0) == 0x80;
+}
+
+// Length of the character that starts at `i`.
+std::size_t charLength(const unsigned char* text, std::size_t size, std::size_t i)
+{
+    unsigned char b = text[i];
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+    if (b < 0x80)
+        return 1;
+    if (b >= 0xC2 && b <= 0xDF) {
+        length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        length = 3;
+        if (b == 0xE0)
+            low = 0xA0; // no overlong forms
+        else if (b == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        length = 4;
+        if (b == 0xF0)
+            low = 0x90;
+        else if (b == 0xF4)
+            high = 0x8F; // nothing above U+10FFFF
+    } else {
+        return 1;
+    }
+    if (size - i < length)
+        return 1;
+    if (text[i + 1] < low || text[i + 1] > high)
+        return 1;
+    for (std::size_t k = 2; k < length; ++k)
+        if (!isContinuation(text[i + k]))
+            return 1;
+    return length;
+}
+
+bool startsCharacter(const unsigned char* text, std::size_t size, std::size_t i)
+{
+    if (!isContinuation(text[i]))
+        return true;
+    for (std::size_t back = 1; back <= 3 && back <= i; ++back) {
+        std::size_t j = i - back;
+        if (!isContinuation(text[j]))
+            return charLength(text, size, j) <= back;
+    }
+    return true;
+}
+
+// First occurrence of `needle` in `text` at or after `from`; npos when there is none.
+std::size_t findBytes(std::string_view text, std::string_view needle, std::size_t from)
+{
+    if (from > text.size())
+        return std::string_view::npos;
+    if (needle.empty())
+        return from;
+    const void* hit =
+        ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data())
+               : std::string_view::npos;
+}
+
+struct MiddleSpan {
+    std::size_t begin;
+    std::size_t end; // begin when the middle is empty
+};
+
+// The first `start`, then the first `end` beginning at least one byte after it (the two may
+// overlap); the middle lies between the end of `start` and the beginning of `end`.
+std::optional<MiddleSpan> findMiddle(std::string_view text, std::string_view start,
+                                     std::string_view end)
+{
+    std::size_t s = findBytes(text, start, 0);
+    if (s == std::string_view::npos)
+        return std::nullopt;
+    std::size_t e = findBytes(text, end, s + 1);
+    if (e == std::string_view::npos)
+        return std::nullopt;
+    std::size_t begin = s + start.size();
+    return MiddleSpan{begin, std::max(begin, e)};
+}
+
+} // namespace
+
+CompareMethod selectMethod(const DocumentRecord& record)
+{
+    if (record.kind != static_cast<int32_t>(DocumentKind::WebPage))
+        return CompareMethod::Simple;
+    if (record.countMode == 1)
+        return CompareMethod::Count;
+    if (record.middleMode == 1)
+        return CompareMethod::Middle;
+    return CompareMethod::Simple;
+}
+
+Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile)
+{
+    unsigned char fresh[kFileBlock];
+    unsigned char stored[kFileBlock];
+    for (;;) {
+        long n = newFile.read(fresh, kFileBlock);
+        if (n < 0)
+            return Sameness::Failed;
+        long e = contentFile.read(stored, static_cast<std::size_t>(n));
+        if (e < 0)
+            return Sameness::Failed;
+        if (e < n)
+            return Sameness::Different;
+        if (std::memcmp(fresh, stored, static_cast<std::size_t>(n)) != 0)
+            return Sameness::Different;
+        if (static_cast<std::size_t>(n) < kFileBlock)
+            return Sameness::Same;
+    }
+}
+
+StreamComparison::StreamComparison(InputFile& contentFile, OutputFile& tempFile)
+    : m_content(contentFile), m_temp(tempFile)
+{
+}
+
+bool StreamComparison::feed(const char* data, std::size_t size)
+{
+    if (size == 0)
+        return !m_writeFailed; // the end of the body is finish()'s read
+    if (!m_different) {
+        if (m_scratch.size() < size)
+            m_scratch.resize(size);
+        long e = m_content.read(m_scratch.data(), size);
+        if (e < 0 || static_cast<std::size_t>(e) != size ||
+            std::memcmp(m_scratch.data(), data, size) != 0)
+            m_different = true;
+    }
+    if (!m_temp.write(data, size))
+        m_writeFailed = true;
+    return !m_writeFailed;
+}
+
+bool StreamComparison::finish()
+{
+    if (!m_different) {
+        char extra;
+        if (m_content.read(&extra, 1) != 0)
+            m_different = true;
+    }
+    return !m_writeFailed;
+}
+
+// A read error part-way through gives no text rather than a shortened one, which would
+// pass for a changed page.
+std::optional<std::string> loadTextFile(const std::string& path)
+{
+    InputFile in;
+    if (!in.open(path, FileMode::Text))
+        return std::nullopt;
+    std::string text;
+    struct stat st {
+    };
+    // One spare byte lets the read that finds the end fit without growing the string.
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        text.reserve(static_cast<std::size_t>(st.st_size) + 1);
+
+    for (;;) {
+        std::size_t old = text.size();
+        std::size_t spare = text.capacity() - old;
+        std::size_t block = spare > 0 ? spare : std::max(kLoadBlock, old);
+        text.resize(old + block);
+        long n = in.read(text.data() + old, block);
+        if (n < 0)
+            return std::nullopt;
+        // Drop the NUL bytes of the new part, moving the rest down.
+        char* first = text.data() + old;
+        char* last = first + n;
+        char* kept = std::remove(first, last, '\0');
+        text.resize(static_cast<std::size_t>(kept - text.data()));
+        if (n == 0)
+            break;
+    }
+    if (in.failed())
+        return std::nullopt;
+    return text;
+}
+
+int64_t countOccurrences(const std::string& path, std::string_view needle)
+{
+    std::optional<std::string> loaded = loadTextFile(path);
+    if (!loaded)
+        return -1;
+    const std::string& text = *loaded;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+
+    int64_t count = 0;
+    if (needle.empty()) {
+        // Every character position and the end of the text.
+        for (std::size_t i = 0; i < size; i += charLength(bytes, size, i))
+            ++count;
+        return count + 1;
+    }
+    std::size_t p = 0;
+    while (p < size) {
+        std::size_t at = findBytes(text, needle, p);
+        if (at == std::string_view::npos)
+            break;
+        if (startsCharacter(bytes, size, at))
+            ++count;
+        p = at + 1;
+    }
+    return count;
+}
+
+int extractMiddle(const std::string& pagePath, std::string_view start, std::string_view end,
+                  const std::string& middlePath)
+{
+    std::optional<std::string> text = loadTextFile(pagePath);
+    if (!text)
+        return 0;
+    std::optional<MiddleSpan> middle = findMiddle(*text, start, end);
+    if (!middle)
+        return 0;
+    // A MiddleFile that cannot be written is not an error here; the next comparison will
+    // find it missing.
+    writeFileReplacing(middlePath, text->data() + middle->begin, middle->end - middle->begin,
+                       FileMode::Text);
+    return 1;
+}
+
+int compareMiddle(const std::string& newPath, std::string_view start, std::string_view end,
+                  const std::string& middlePath)
+{
+    std::optional<std::string> text = loadTextFile(newPath);
+    if (!text)
+        return -1;
+    std::optional<MiddleSpan> middle = findMiddle(*text, start, end);
+    if (!middle)
+        return -1;
+
+    InputFile stored;
+    if (!stored.open(middlePath, FileMode::Text))
+        return -1;
+    // Only as many stored bytes as the new middle has are read: a new middle equal to the
+    // beginning of the stored one is the same.
+    bool changed = false;
+    std::vector<char> block(kMiddleBlock);
+    for (std::size_t i = middle->begin; i < middle->end && !changed;) {
+        std::size_t want = std::min(block.size(), middle->end - i);
+        long got = stored.read(block.data(), want);
+        if (got < 0)
+            return -1;
+        std::size_t n = static_cast<std::size_t>(got);
+        if (std::memcmp(block.data(), text->data() + i, n) != 0 || n < want)
+            changed = true;
+        i += n;
+    }
+    if (stored.failed())
+        return -1;
+    stored.close();
+    if (!changed)
+        return 0;
+
+    if (!writeFileReplacing(middlePath, text->data() + middle->begin, middle->end - middle->begin,
+                            FileMode::Text))
+        return -1;
+    return 1;
+}
+
+} // namespace sentorix

@@ -1,0 +1,419 @@
+// The comparison methods on real files in a temporary folder: whole files by blocks, a web
+// body piece by piece, string counts and the text between two strings.
+#include "tests/support/TestSupport.h"
+
+#include "monitor/check/Compare.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace sentorix;
+using namespace sentorix::test;
+
+namespace
+{
+
+// A page as the web retrieval stores it: in text mode.
+void storePage(const std::string& path, const std::string& body)
+{
+    OutputFile out;
+    ASSERT_TRUE(out.open(path, FileMode::Text));
+    ASSERT_TRUE(out.write(body));
+    ASSERT_TRUE(out.close());
+}
+
+std::string bytes(std::initializer_list<int> values)
+{
+    std::string s;
+    for (int v : values)
+        s.push_back(static_cast<char>(v));
+    return s;
+}
+
+std::string pattern(std::size_t size, unsigned seed)
+{
+    std::string s(size, '\0');
+    for (auto& c : s) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    return s;
+}
+
+int inChild(const std::function<int()>& body)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const char* name(Sameness s)
+{
+    return s == Sameness::Same ? "same" : s == Sameness::Different ? "different" : "failed";
+}
+
+} // namespace
+
+TEST(Compare, SelectMethod)
+{
+    struct Case {
+        DocumentKind kind;
+        int32_t countMode;
+        int32_t middleMode;
+        CompareMethod method;
+    } cases[] = {
+        {DocumentKind::WebPage, 0, 0, CompareMethod::Simple},
+        {DocumentKind::WebPage, 1, 0, CompareMethod::Count},
+        {DocumentKind::WebPage, 0, 1, CompareMethod::Middle},
+        {DocumentKind::WebPage, 1, 1, CompareMethod::Count},
+        {DocumentKind::WebPage, 2, 0, CompareMethod::Simple}, // flags are tested against 1
+        {DocumentKind::WebFile, 1, 0, CompareMethod::Simple},
+        {DocumentKind::FtpFile, 0, 1, CompareMethod::Simple},
+        {DocumentKind::LocalFile, 1, 1, CompareMethod::Simple},
+    };
+    for (const auto& c : cases) {
+        DocumentRecord record{};
+        record.kind = static_cast<int32_t>(c.kind);
+        record.countMode = c.countMode;
+        record.middleMode = c.middleMode;
+        EXPECT_EQ(selectMethod(record), c.method)
+            << "kind " << record.kind << " count " << c.countMode << " middle " << c.middleMode;
+    }
+}
+
+TEST(Compare, FileBlocksAreDrivenByTheNewFile)
+{
+    std::string long1 = pattern(5000, 1);
+    std::string long2 = long1;
+    long2[1500] ^= 1;
+    struct Case {
+        const char* what;
+        std::string fresh;
+        std::string content;
+        Sameness result;
+    } cases[] = {
+        {"prefix of the content", "abc", "abcdef", Sameness::Same},
+        {"empty new file", "", "anything", Sameness::Same},
+        {"both empty", "", "", Sameness::Same},
+        {"longer new file", "abcdef", "abc", Sameness::Different},
+        {"equal over many blocks", long1, long1, Sameness::Same},
+        {"difference in the third block", long2, long1, Sameness::Different},
+        {"exactly one block", std::string(512, 'q'), std::string(512, 'q'), Sameness::Same},
+        {"content one byte short", std::string(512, 'q'), std::string(511, 'q'),
+         Sameness::Different},
+        {"content ends at a block edge", std::string(1024, 'q'), std::string(512, 'q'),
+         Sameness::Different},
+        {"high bytes equal", bytes({0xC3, 0xA9, 0xFF}), bytes({0xC3, 0xA9, 0xFF}), Sameness::Same},
+        {"high bytes differ", bytes({0x80}), bytes({0x7F}), Sameness::Different},
+        {"CR LF kept in binary", "a\r\n", "a\n", Sameness::Different},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        writeFile(dir.file("new"), c.fresh);
+        writeFile(dir.file("content"), c.content);
+        InputFile fresh, content;
+        ASSERT_TRUE(fresh.open(dir.file("new"), FileMode::Binary));
+        ASSERT_TRUE(content.open(dir.file("content"), FileMode::Binary));
+        Sameness got = compareFileBlocks(fresh, content);
+        EXPECT_EQ(got, c.result) << c.what << ": got " << name(got);
+    }
+}
+
+// Reading /proc/self/mem at offset 0 fails with EIO: a real read error.
+TEST(Compare, FileBlocksReportAReadError)
+{
+    TempDir dir;
+    writeFile(dir.file("f"), "abc");
+    InputFile good, bad;
+    ASSERT_TRUE(good.open(dir.file("f"), FileMode::Binary));
+    ASSERT_TRUE(bad.open("/proc/self/mem", FileMode::Binary));
+    EXPECT_EQ(compareFileBlocks(bad, good), Sameness::Failed);
+
+    InputFile good2, bad2;
+    ASSERT_TRUE(good2.open(dir.file("f"), FileMode::Binary));
+    ASSERT_TRUE(bad2.open("/proc/self/mem", FileMode::Binary));
+    EXPECT_EQ(compareFileBlocks(good2, bad2), Sameness::Failed);
+}
+
+TEST(Compare, StreamComparison)
+{
+    std::string longBody = pattern(40000, 2);
+    std::string earlyChange = longBody;
+    earlyChange[100] ^= 0x20;
+    struct Case {
+        const char* what;
+        std::string body;
+        std::string stored; // the ContentFile as it lies on disk
+        FileMode mode;
+        bool different;
+    } cases[] = {
+        {"body shorter than the content", "abc", "abcdef", FileMode::Binary, true},
+        {"body longer than the content", "abcdef", "abc", FileMode::Binary, true},
+        {"equal", "abcdef", "abcdef", FileMode::Binary, false},
+        {"empty body, content", "", "x", FileMode::Binary, true},
+        {"both empty", "", "", FileMode::Binary, false},
+        {"long body equal", longBody, longBody, FileMode::Binary, false},
+        {"change in the first 8192 bytes", earlyChange, longBody, FileMode::Binary, true},
+        {"change in the last piece", longBody.substr(0, 39999) + "!", longBody, FileMode::Binary,
+         true},
+        {"CR LF page stored in text mode", "<p>\r\nline\r\n", "<p>\r\r\nline\r\r\n", FileMode::Text,
+         false},
+        {"CR LF page against a LF page", "<p>\r\n", "<p>\r\n", FileMode::Text, true},
+        {"high bytes", bytes({0xE2, 0x82, 0xAC}), bytes({0xE2, 0x82, 0xAC}), FileMode::Text, false},
+    };
+    // Bodies arrive in pieces of any size up to 8192 bytes.
+    const std::size_t pieceSizes[] = {8192, 1, 4000, 8192, 7};
+    TempDir dir;
+    for (const auto& c : cases) {
+        writeFile(dir.file("content"), c.stored);
+        InputFile content;
+        OutputFile temp;
+        ASSERT_TRUE(content.open(dir.file("content"), c.mode));
+        ASSERT_TRUE(temp.open(dir.file("KTP1.tmp"), c.mode));
+        StreamComparison comparison(content, temp);
+        for (std::size_t at = 0, k = 0; at < c.body.size(); ++k) {
+            std::size_t n = std::min(pieceSizes[k % std::size(pieceSizes)], c.body.size() - at);
+            ASSERT_TRUE(comparison.feed(c.body.data() + at, n));
+            at += n;
+        }
+        ASSERT_TRUE(comparison.finish());
+        ASSERT_TRUE(temp.close());
+        EXPECT_EQ(comparison.different(), c.different) << c.what;
+
+        // The whole body reaches the TempFile, also after a difference.
+        InputFile written;
+        ASSERT_TRUE(written.open(dir.file("KTP1.tmp"), c.mode));
+        std::string back(c.body.size() + 10, '\0');
+        back.resize(static_cast<std::size_t>(written.read(back.data(), back.size())));
+        EXPECT_EQ(back, c.body) << c.what;
+    }
+}
+
+TEST(Compare, StreamComparisonReportsAFailedTempFile)
+{
+    TempDir dir;
+    writeFile(dir.file("content"), "abc");
+    InputFile content;
+    OutputFile temp;
+    ASSERT_TRUE(content.open(dir.file("content"), FileMode::Binary));
+    ASSERT_TRUE(temp.open("/dev/full", FileMode::Binary, OpenForWrite::Existing));
+    StreamComparison comparison(content, temp);
+    std::string big(100000, 'a'); // larger than the write buffer, so the write happens now
+    EXPECT_FALSE(comparison.feed(big.data(), big.size()));
+    EXPECT_FALSE(comparison.finish());
+    EXPECT_TRUE(comparison.different());
+}
+
+TEST(Compare, LoadTextFile)
+{
+    std::string large = pattern(3 * 1024 * 1024 + 5, 3);
+    std::string largeText;
+    for (std::size_t i = 0; i < large.size(); ++i)
+        if (large[i] != '\0' && !(large[i] == '\r' && i + 1 < large.size() && large[i + 1] == '\n'))
+            largeText.push_back(large[i]);
+    struct Case {
+        std::string stored;
+        std::string text;
+    } cases[] = {
+        {"", ""},
+        {std::string("a\0b\0\0c", 6), "abc"},
+        {std::string("\0", 1), ""},
+        {"one\r\ntwo\r", "one\ntwo\r"},
+        {std::string("\r\0\n", 3), "\r\n"}, // the NUL goes after the line ends are read
+        {large, largeText},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        writeFile(dir.file("page"), c.stored);
+        std::optional<std::string> got = loadTextFile(dir.file("page"));
+        ASSERT_TRUE(got.has_value());
+        EXPECT_EQ(*got, c.text);
+    }
+    EXPECT_FALSE(loadTextFile(dir.file("missing")).has_value());
+    EXPECT_FALSE(loadTextFile(dir.path()).has_value());
+}
+
+TEST(Compare, CountOccurrences)
+{
+    // A page larger than the loading block, with a match across the 1 MiB mark.
+    std::string big(1024 * 1024 - 2, '-');
+    big += "needle";
+    big += std::string(1000, '-');
+    big += "needle";
+
+    struct Case {
+        const char* what;
+        std::string page; // as received; stored in text mode
+        std::string needle;
+        int64_t count;
+    } cases[] = {
+        {"overlapping", "aaaa", "aa", 3},
+        {"absent", "bbbb", "aa", 0},
+        {"empty page", "", "aa", 0},
+        {"case-sensitive", "aAaA", "A", 2},
+        {"empty needle: every position and the end", "abc", "", 4},
+        {"empty needle, empty page", "", "", 1},
+        {"empty needle counts characters", "\xC3\xA9t\xC3\xA9", "", 4},
+        {"empty needle, stray continuation byte", "a\xA9", "", 3},
+        {"line ends read back as received", "a\r\nb\r\n", "\r\n", 2},
+        {"NULs dropped before counting", std::string("a\0a", 3), "aa", 1},
+        {"whole characters", "caf\xC3\xA9 caf\xC3\xA9", "\xC3\xA9", 2},
+        {"not inside a two-byte character", "\xC3\xA9\xC3\xA9", "\xA9", 0},
+        {"not inside a three-byte character", "\xE2\x82\xAC\xE2\x82\xAC", "\x82\xAC\xE2", 0},
+        {"not across two characters", "\xE6\x97\xA5\xE6\x9C\xAC", "\xA5\xE6", 0},
+        {"not inside a four-byte character", "\xF0\x9F\x98\x80", "\x9F\x98", 0},
+        {"a stray continuation byte is a character", "a\xA9", "\xA9", 1},
+        {"a truncated sequence is not a character",
+         "\xE2\x82"
+         "A",
+         "\x82", 1},
+        {"an overlong form is not a character", "\xE0\x80\x80", "\x80", 2},
+        {"overlapping after a multi-byte character", "\xC3\xA9\xC3\xA9\xC3\xA9", "\xC3\xA9\xC3\xA9",
+         2},
+        {"across the loading block", big, "needle", 2},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        storePage(dir.file("page"), c.page);
+        EXPECT_EQ(countOccurrences(dir.file("page"), c.needle), c.count) << c.what;
+    }
+    EXPECT_EQ(countOccurrences(dir.file("missing"), "a"), -1);
+}
+
+// A count that falls from 2 to 0 is a change in the count method.
+TEST(Compare, CountFallingToZero)
+{
+    TempDir dir;
+    storePage(dir.file("first"), "<b>sale</b> <b>sale</b>");
+    storePage(dir.file("second"), "<b>sold</b>");
+    int64_t before = countOccurrences(dir.file("first"), "sale");
+    int64_t after = countOccurrences(dir.file("second"), "sale");
+    EXPECT_EQ(before, 2);
+    EXPECT_EQ(after, 0);
+    EXPECT_NE(before, after);
+}
+
+TEST(Compare, ExtractMiddle)
+{
+    struct Case {
+        const char* what;
+        std::string page;
+        std::string start;
+        std::string end;
+        int result;
+        std::optional<std::string> middleFile; // on disk; nullopt when none is written
+    } cases[] = {
+        {"between the strings", "head<b>price 10</b>tail", "<b>", "</b>", 1, "price 10"},
+        {"first occurrences", "[a][b]", "[", "]", 1, "a"},
+        {"line ends stored in text mode", "S one\r\ntwo\nE", "S", "E", 1, " one\r\r\ntwo\r\n"},
+        {"NULs dropped", std::string("S a\0b E", 7), "S", "E", 1, " ab "},
+        {"overlapping end gives an empty middle", "..xyz..", "xyz", "yz", 1, ""},
+        {"end right after start", "ab", "a", "b", 1, ""},
+        {"empty start string", "abc|", "", "|", 1, "abc"},
+        {"start missing", "abc", "<b>", "c", 0, std::nullopt},
+        {"end missing", "<b>abc", "<b>", "</b>", 0, std::nullopt},
+        {"end only before start", "</b>x<b>y", "<b>", "</b>", 0, std::nullopt},
+        {"empty end string at the end of the text", "a", "a", "", 1, ""},
+        {"empty strings in an empty page", "", "", "", 0, std::nullopt},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        storePage(dir.file("page"), c.page);
+        removeFile(dir.file("doc.middle"));
+        EXPECT_EQ(extractMiddle(dir.file("page"), c.start, c.end, dir.file("doc.middle")), c.result)
+            << c.what;
+        EXPECT_EQ(fileExists(dir.file("doc.middle")), c.middleFile.has_value()) << c.what;
+        if (c.middleFile) {
+            EXPECT_EQ(readFile(dir.file("doc.middle")), *c.middleFile) << c.what;
+        }
+    }
+    EXPECT_EQ(extractMiddle(dir.file("missing"), "a", "b", dir.file("doc.middle")), 0);
+    storePage(dir.file("page"), "<a>b</a>");
+    EXPECT_EQ(extractMiddle(dir.file("page"), "<a>", "</a>", dir.file("no/folder/doc.middle")), 1)
+        << "a MiddleFile that cannot be created is not a failure";
+}
+
+TEST(Compare, CompareMiddle)
+{
+    struct Case {
+        const char* what;
+        std::string first; // page whose middle is stored
+        std::string second;
+        int result;
+        std::string middleAfter; // as read back in text mode
+        std::string start = "<m>";
+        std::string end = "</m>";
+    } cases[] = {
+        {"same middle, other text changed", "x<m>keep</m>y", "zz<m>keep</m>zz", 0, "keep"},
+        {"changed middle", "<m>old</m>", "<m>new</m>", 1, "new"},
+        {"only NULs differ", std::string("<m>a\0b</m>", 11), "<m>ab</m>", 0, "ab"},
+        {"only NULs differ, other way", "<m>ab</m>", std::string("<m>a\0\0b</m>", 12), 0, "ab"},
+        {"xyz and yz never change", "1 xyz 1", "2 xyz 2", 0, "", "xyz", "yz"},
+        {"high bytes unchanged", "<m>caf\xC3\xA9</m>", "<m>caf\xC3\xA9</m>", 0, "caf\xC3\xA9"},
+        {"high bytes changed", "<m>\xC3\xA9</m>", "<m>\xC3\xA8</m>", 1, "\xC3\xA8"},
+        {"high byte against ASCII", "<m>\x7F</m>", "<m>\x80</m>", 1, "\x80"},
+        {"longer new middle", "<m>abc</m>", "<m>abcd</m>", 1, "abcd"},
+        {"shorter new middle equal to the beginning", "<m>abcd</m>", "<m>ab</m>", 0, "abcd"},
+        {"shorter new middle, different", "<m>abcd</m>", "<m>ax</m>", 1, "ax"},
+        {"empty new middle", "<m>abcd</m>", "<m></m>", 0, "abcd"},
+        {"CR LF line ends unchanged", "<m>a\r\nb</m>", "<m>a\r\nb</m>", 0, "a\r\nb"},
+        {"CR LF against LF", "<m>a\r\nb</m>", "<m>a\nb</m>", 1, "a\nb"},
+        {"long middle changed at the end", "<m>" + std::string(200000, 'k') + "</m>",
+         "<m>" + std::string(199999, 'k') + "!</m>", 1, std::string(199999, 'k') + "!"},
+        {"strings missing from the new page", "<m>a</m>", "<m>a", -1, "a"},
+    };
+    TempDir dir;
+    const std::string middle = dir.file("doc.middle");
+    for (const auto& c : cases) {
+        storePage(dir.file("first"), c.first);
+        storePage(dir.file("second"), c.second);
+        ASSERT_EQ(extractMiddle(dir.file("first"), c.start, c.end, middle), 1) << c.what;
+        EXPECT_EQ(compareMiddle(dir.file("second"), c.start, c.end, middle), c.result) << c.what;
+        std::optional<std::string> after = loadTextFile(middle);
+        ASSERT_TRUE(after.has_value());
+        EXPECT_EQ(*after, c.middleAfter) << c.what;
+    }
+
+    storePage(dir.file("second"), "<m>a</m>");
+    EXPECT_EQ(compareMiddle(dir.file("missing"), "<m>", "</m>", middle), -1);
+    removeFile(middle);
+    EXPECT_EQ(compareMiddle(dir.file("second"), "<m>", "</m>", middle), -1)
+        << "no MiddleFile to compare with";
+}
+
+// A changed middle that cannot be written back is "cannot compare", and the stored one
+// stays whole.
+TEST(Compare, CompareMiddleRewriteFailure)
+{
+    TempDir dir;
+    std::string folder = dir.file("data");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    storePage(folder + "/first", "<m>" + std::string(100000, 'o') + "</m>");
+    storePage(folder + "/second", "<m>new</m>");
+    const std::string middle = folder + "/doc.middle";
+    ASSERT_EQ(extractMiddle(folder + "/first", "<m>", "</m>", middle), 1);
+    ::chmod(middle.c_str(), 0644);
+    ::chmod((folder + "/second").c_str(), 0644);
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(folder.c_str(), 0555);
+
+    int rc = inChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return 99;
+        return compareMiddle(folder + "/second", "<m>", "</m>", middle) + 10;
+    });
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(rc - 10, -1);
+    EXPECT_EQ(loadTextFile(middle), std::string(100000, 'o'));
+}
