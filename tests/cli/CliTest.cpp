@@ -1,0 +1,304 @@
+// sentorix-cli driven as a user drives it: the built program run in a temporary XDG_DATA_HOME,
+// its output, exit status and the files it leaves in the DataFolder checked.
+#include "tests/support/TestSupport.h"
+
+#include "common/FixedText.h"
+#include "monitor/data/DocumentRecord.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace sentorix;
+using namespace sentorix::test;
+
+namespace
+{
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_installDir = m_home.file("install");
+        std::filesystem::create_directories(m_installDir);
+        m_dataFolder = m_home.file("data/Tarnwick/Sentorix");
+    }
+
+    CliResult run(const std::vector<std::string>& args, const std::string& input = {})
+    {
+        int inPipe[2], outPipe[2], errPipe[2];
+        EXPECT_EQ(pipe(inPipe), 0);
+        EXPECT_EQ(pipe(outPipe), 0);
+        EXPECT_EQ(pipe(errPipe), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            dup2(inPipe[0], 0);
+            dup2(outPipe[1], 1);
+            dup2(errPipe[1], 2);
+            for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+                close(fd);
+            setenv("XDG_DATA_HOME", m_home.file("data").c_str(), 1);
+            setenv("HOME", m_home.path().c_str(), 1);
+            setenv("SENTORIX_INSTALL_DIR", m_installDir.c_str(), 1);
+            for (const auto& [name, value] : m_extraEnv)
+                setenv(name.c_str(), value.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(SENTORIX_CLI)};
+            for (const auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(inPipe[0]);
+        close(outPipe[1]);
+        close(errPipe[1]);
+        if (!input.empty()) {
+            EXPECT_EQ(write(inPipe[1], input.data(), input.size()),
+                      static_cast<ssize_t>(input.size()));
+        }
+        close(inPipe[1]);
+        CliResult r;
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        int open = 2;
+        while (open > 0) {
+            if (poll(fds, 2, 120000) <= 0)
+                break;
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                    continue;
+                char buf[4096];
+                ssize_t n = read(fds[i].fd, buf, sizeof buf);
+                if (n <= 0) {
+                    close(fds[i].fd);
+                    fds[i].fd = -1;
+                    --open;
+                } else {
+                    (i == 0 ? r.out : r.err).append(buf, static_cast<std::size_t>(n));
+                }
+            }
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return r;
+    }
+
+    DocumentRecord readRecord(const std::string& name)
+    {
+        std::string bytes = readFile(m_dataFolder + "/" + name + ".data");
+        DocumentRecord rec{};
+        EXPECT_EQ(bytes.size(), sizeof rec);
+        std::memcpy(&rec, bytes.data(), std::min(bytes.size(), sizeof rec));
+        return rec;
+    }
+
+    void addLocal(const std::string& name, const std::string& path)
+    {
+        CliResult r = run({"add", "--kind", "local-file", "--name", name, "--location", path});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+
+    TempDir m_home;
+    std::string m_installDir;
+    std::string m_dataFolder;
+    std::vector<std::pair<std::string, std::string>> m_extraEnv;
+};
+
+TEST_F(CliTest, EmptyFolderListsNothing)
+{
+    CliResult r = run({"list"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(exists(m_dataFolder));
+}
+
+TEST_F(CliTest, AddStoresTheRecordAsTheMonitorBuildsIt)
+{
+    CliResult r =
+        run({"add", "--kind", "web-page", "--name", "News", "--location", "HTTPS://example.org/a",
+             "--user", "ann", "--password", "-", "--count", "item"},
+            "p@ss:w/rd\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    DocumentRecord rec = readRecord("News");
+    EXPECT_EQ(rec.kind, 0);
+    EXPECT_EQ(fieldText(rec.location), "https://example.org/a");
+    EXPECT_EQ(fieldText(rec.displayName), "News");
+    EXPECT_EQ(rec.status, static_cast<int32_t>(DocumentStatus::Waiting));
+    EXPECT_EQ(rec.countMode, 1);
+    EXPECT_EQ(rec.middleMode, 0);
+    EXPECT_EQ(fieldText(rec.countString), "item");
+    EXPECT_EQ(rec.useAccount, 1);
+    // Stored scrambled: count byte, then the characters reversed at 1, 5, 9, ...
+    EXPECT_EQ(rec.password[0], 9);
+    EXPECT_EQ(rec.password[1], 'd');
+    EXPECT_EQ(rec.password[33], 'p');
+    unscrambleCredentials(rec);
+    EXPECT_EQ(fieldText(rec.userName), "ann");
+    EXPECT_EQ(fieldText(rec.password), "p@ss:w/rd");
+    // Everything after each text is zero, as in a record the monitor builds.
+    EXPECT_EQ(std::string(rec.lastCheck, sizeof rec.lastCheck), std::string(512, '\0'));
+
+    r = run({"list"});
+    EXPECT_EQ(r.out, "News\tWeb Page\tWaiting to retrieve...\t?\n");
+}
+
+TEST_F(CliTest, AddRefusesWithTheDialogMessages)
+{
+    addLocal("Syslog", "/var/log/syslog");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"--kind", "web-page", "--name", "A", "--location", "x", "--count", ""},
+         "Please enter the string for count."},
+        {{"--kind", "web-page", "--name", "A", "--location", "x", "--middle", "a", ""},
+         "Please enter the string."},
+        {{"--kind", "web-file", "--name", "A", "--location", "x", "--user", ""},
+         "Please enter the username."},
+        {{"--kind", "ftp-file", "--name", "A", "--location", "x", "--user", "u"},
+         "Please enter the password."},
+        {{"--kind", "ftp-file", "--name", "A", "--location", ""}, "Please enter the file path."},
+        {{"--kind", "web-page", "--name", "A", "--location", ""},
+         "Please enter the URL or server address of the document."},
+        {{"--kind", "local-file", "--name", "", "--location", "/x"},
+         "Please enter the document name."},
+        {{"--kind", "local-file", "--name", "SYSLOG", "--location", "/x"},
+         "Same document name already exist. Please use another name."},
+        {{"--kind", "local-file", "--name", "a:b", "--location", "/x"},
+         "Invalid document name. Please do not use the following characters: \\ / : * ? \" < > |"},
+        {{"--kind", "local-file", "--name", "what?", "--location", "/x"},
+         "Invalid document name. Please do not use the following characters: \\ / : * ? \" < > |"},
+        // Its files ("<name>.content") would exceed the file system's name limit.
+        {{"--kind", "local-file", "--name", std::string(250, 'n'), "--location", "/x"},
+         "Invalid document name. Please do not use the following characters: \\ / : * ? \" < > |"},
+        {{"--kind", "web-page", "--name", "A", "--location", std::string(600, 'x')},
+         "The location is too long: at most 511 bytes can be stored."},
+        {{"--kind", "web-page", "--name", "A", "--location", "x", "--user", std::string(128, 'u'),
+          "--password", "p"},
+         "The username is too long: at most 127 bytes can be stored."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"add"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CliResult r = run(args);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_EQ(r.err, "sentorix-cli: " + c.message + "\n");
+    }
+    EXPECT_EQ(run({"list"}).out, "Syslog\tLocal File\tWaiting to retrieve...\t?\n");
+}
+
+TEST_F(CliTest, AddAcceptsNamesWithBlanksAndStoresWebFilesWithoutMethod)
+{
+    CliResult r = run({"add", "--kind", "web-file", "--name", "Setup (new) v2", "--location",
+                       "http://h/x.zip", "--count", "x"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    DocumentRecord rec = readRecord("Setup (new) v2");
+    EXPECT_EQ(rec.countMode, 0);
+    EXPECT_EQ(std::string(rec.countString, sizeof rec.countString), std::string(512, '\0'));
+    EXPECT_EQ(fieldText(rec.location), "http://h/x.zip");
+}
+
+TEST_F(CliTest, RemoveDeletesRecordAndStoredFiles)
+{
+    addLocal("One", "/x/1");
+    addLocal("Two", "/x/2");
+    for (const char* ext : {".content", ".middle"})
+        writeFile(m_dataFolder + "/One" + ext, "stored");
+
+    CliResult r = run({"remove", "nobody", "one"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "sentorix-cli: no document named 'nobody'\n");
+    EXPECT_TRUE(exists(m_dataFolder + "/One.data")) << "an unknown name changes nothing";
+
+    r = run({"remove", "ONE"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char* ext : {".data", ".content", ".middle"})
+        EXPECT_FALSE(exists(m_dataFolder + "/One" + ext)) << ext;
+    EXPECT_EQ(run({"list"}).out, "Two\tLocal File\tWaiting to retrieve...\t?\n");
+}
+
+TEST_F(CliTest, MarkCheckedByNameOrAll)
+{
+    addLocal("One", "/x/1");
+    addLocal("Two", "/x/2");
+    EXPECT_EQ(run({"mark-checked", "two"}).status, 0);
+    EXPECT_EQ(run({"list"}).out, "One\tLocal File\tWaiting to retrieve...\t?\n"
+                                 "Two\tLocal File\tChecked\t?\n");
+    EXPECT_EQ(run({"mark-checked", "--all"}).status, 0);
+    EXPECT_EQ(readRecord("One").status, 0);
+    EXPECT_EQ(run({"mark-checked"}).status, 2);
+    EXPECT_EQ(run({"mark-checked", "three"}).status, 2);
+}
+
+TEST_F(CliTest, UsageErrorsAndHelp)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{}, 2},
+        {{"frobnicate"}, 2},
+        {{"list", "extra"}, 2},
+        {{"remove"}, 2},
+        {{"add", "--name", "x"}, 2},
+        {{"add", "--kind", "gopher"}, 2},
+        {{"check", "--bogus"}, 2},
+        {{"--help"}, 0},
+        {{"check", "--help"}, 0},
+        {{"add", "--help"}, 0},
+        {{"--version"}, 0},
+    };
+    for (const Case& c : cases) {
+        CliResult r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << (c.args.empty() ? "" : c.args[0]);
+        if (c.status == 2) {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_EQ(r.out, "");
+        } else {
+            EXPECT_FALSE(r.out.empty());
+        }
+    }
+}
+
+TEST_F(CliTest, RefusesWhileAnotherFrontEndHoldsTheFolder)
+{
+    ASSERT_EQ(run({"list"}).status, 0); // creates the folder
+    int fd = open((m_dataFolder + "/Sentorix.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    CliResult r = run({"list"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Sentorix is running"), std::string::npos) << r.err;
+    close(fd);
+    EXPECT_EQ(run({"list"}).status, 0);
+}
+
+TEST_F(CliTest, UnusableDataFolderIsRefused)
+{
+    // No per-user folder can be made (XDG_DATA_HOME is a file) and the fallback, the
+    // InstallFolder, does not exist.
+    writeFile(m_home.file("data"), "not a folder");
+    m_extraEnv.emplace_back("SENTORIX_INSTALL_DIR", m_home.file("missing"));
+    CliResult r = run({"list"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot use the data folder"), std::string::npos) << r.err;
+}
+
+} // namespace

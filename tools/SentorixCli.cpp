@@ -1,0 +1,203 @@
+// sentorix-cli: list, add, remove, check and mark documents from a terminal, a script or a
+// scheduled job, on the same DataFolder and with the same files as the windowed monitor.
+#include "CliCheck.h"
+#include "CliOptions.h"
+
+#include "common/DataFolder.h"
+#include "common/FixedText.h"
+#include "common/TextFile.h"
+#include "monitor/data/DocumentTable.h"
+#include "monitor/data/DocumentValidation.h"
+#include "platform/InstanceLock.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+using namespace sentorix;
+using namespace sentorix::cli;
+
+namespace
+{
+
+constexpr int kExitUsage = 2;
+
+int refuse(const std::string& message)
+{
+    std::cerr << "sentorix-cli: " << message << "\n";
+    return kExitUsage;
+}
+
+bool usableFolder(const std::string& folder)
+{
+    struct stat st {
+    };
+    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::access(folder.c_str(), R_OK | W_OK | X_OK) == 0;
+}
+
+// The first used slot whose name equals `name` without regard to (ASCII) letter case.
+int findByName(const DocumentTable& table, const std::string& name)
+{
+    for (int i = 0; i < table.capacity(); ++i) {
+        if (!table.isUsed(i))
+            continue;
+        std::string own = table.displayName(i);
+        if (own.size() == name.size() && strncasecmp(own.data(), name.data(), own.size()) == 0)
+            return i;
+    }
+    return -1;
+}
+
+// Resolves every name before anything is changed, so an unknown name changes nothing.
+bool resolveNames(const DocumentTable& table, const std::vector<std::string>& names,
+                  std::vector<int>& indexes)
+{
+    for (const std::string& name : names) {
+        int index = findByName(table, name);
+        if (index < 0) {
+            refuse("no document named '" + name + "'");
+            return false;
+        }
+        indexes.push_back(index);
+    }
+    return true;
+}
+
+int runList(const DocumentTable& table)
+{
+    printList(table, std::cout);
+    return 0;
+}
+
+int runAdd(CliOptions& options, DocumentTable& table, const std::string& dataFolder)
+{
+    DocumentInput& doc = options.document;
+    if (options.passwordFromStdin) {
+        std::string line;
+        std::getline(std::cin, line);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        doc.password = line;
+    }
+    StagedRecordResult staged =
+        buildStagedRecord(doc, table, DocumentDialogMode::Add, -1, dataFolder);
+    if (!staged.ok) {
+        // The dialog's messages may hold line breaks; the refusal stays one line.
+        std::string oneLine = staged.message;
+        for (std::size_t p; (p = oneLine.find("\n\n")) != std::string::npos;)
+            oneLine.replace(p, 2, " ");
+        for (char& c : oneLine)
+            if (c == '\n')
+                c = ' ';
+        return refuse(oneLine);
+    }
+    int slot = table.findFreeSlot();
+    if (slot < 0)
+        return refuse("the document list is full (" + std::to_string(table.capacity()) +
+                      " documents)");
+    table.put(slot, staged.record);
+    saveRecord(table, slot, dataFolder);
+    return 0;
+}
+
+void deleteRecordFiles(const std::string& dataFolder, const std::string& name)
+{
+    removeFile(recordFilePath(dataFolder, name, kDataExtension));
+    removeFile(recordFilePath(dataFolder, name, kContentExtension));
+    removeFile(recordFilePath(dataFolder, name, kMiddleExtension));
+}
+
+int runRemove(const CliOptions& options, DocumentTable& table, const std::string& dataFolder)
+{
+    std::vector<int> indexes;
+    if (!resolveNames(table, options.names, indexes))
+        return kExitUsage;
+    for (int index : indexes) {
+        if (!table.isUsed(index))
+            continue; // named twice
+        deleteRecordFiles(dataFolder, table.displayName(index));
+        table.clear(index);
+    }
+    return 0;
+}
+
+int runMarkChecked(const CliOptions& options, DocumentTable& table, const std::string& dataFolder)
+{
+    std::vector<int> indexes;
+    if (options.all) {
+        for (int i = 0; i < table.capacity(); ++i)
+            if (table.isUsed(i))
+                indexes.push_back(i);
+    } else if (!resolveNames(table, options.names, indexes)) {
+        return kExitUsage;
+    }
+    for (int index : indexes) {
+        table.setStatus(index, DocumentStatus::Checked);
+        saveRecord(table, index, dataFolder);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    ParseResult parsed = parseCommandLine(args);
+    if (!parsed.ok)
+        return refuse(parsed.error);
+    CliOptions& options = parsed.options;
+    if (options.command == Command::Help) {
+        std::cout << usageText(Command::None);
+        return 0;
+    }
+    if (options.command == Command::Version) {
+        std::cout << "sentorix-cli " << SENTORIX_VERSION << "\n";
+        return 0;
+    }
+    if (options.helpFor != Command::None) {
+        std::cout << usageText(options.helpFor);
+        return 0;
+    }
+
+    const std::string installFolder = findInstallFolder();
+    const std::string dataFolder = monitorDataFolder(installFolder);
+    if (!usableFolder(dataFolder))
+        return refuse("cannot use the data folder " + dataFolder);
+
+    InstanceLock lock;
+    switch (lock.tryAcquire(dataFolder)) {
+    case InstanceLock::Result::Acquired:
+        break;
+    case InstanceLock::Result::Busy:
+        return refuse("Sentorix is running on " + dataFolder + "; close it and try again");
+    case InstanceLock::Result::Failed:
+        return refuse("cannot lock the data folder " + dataFolder);
+    }
+
+    DocumentTable table;
+    switch (options.command) {
+    case Command::List:
+        loadAllRecords(table, dataFolder, nullptr);
+        return runList(table);
+    case Command::Add:
+        loadAllRecords(table, dataFolder, nullptr);
+        return runAdd(options, table, dataFolder);
+    case Command::Remove:
+        loadAllRecords(table, dataFolder, nullptr);
+        return runRemove(options, table, dataFolder);
+    case Command::MarkChecked:
+        loadAllRecords(table, dataFolder, nullptr);
+        return runMarkChecked(options, table, dataFolder);
+    case Command::Check:
+        return runCheck(options.names, table, dataFolder, installFolder);
+    default:
+        return refuse("no command given; see 'sentorix-cli --help'");
+    }
+}
