@@ -30,6 +30,8 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
+std::string g_folder; // removed also when a run fails
+
 double bestOf3(const std::function<bool()>& run)
 {
     double best = 1e30;
@@ -37,6 +39,8 @@ double bestOf3(const std::function<bool()>& run)
         auto t0 = Clock::now();
         if (!run()) {
             std::fprintf(stderr, "run failed\n");
+            std::error_code ec;
+            std::filesystem::remove_all(g_folder, ec);
             std::exit(1);
         }
         best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
@@ -122,14 +126,20 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::string dir = templ;
+    g_folder = dir;
     const std::string a = dir + "/a.bin", b = dir + "/b.bin";
     int rc = 0;
 
-    std::printf("files: 2 x %zu MiB in %s\n", fileMib, dir.c_str());
-    if (!writeBigFile(a, fileMib) || !copyFileReplacing(a, b)) {
-        std::fprintf(stderr, "cannot make the files\n");
-        rc = 1;
-    } else {
+    bool madeFiles = false;
+    if (fileMib > 0) {
+        std::printf("files: 2 x %zu MiB in %s\n", fileMib, dir.c_str());
+        madeFiles = writeBigFile(a, fileMib) && copyFileReplacing(a, b);
+        if (!madeFiles) {
+            std::fprintf(stderr, "cannot make the files\n");
+            rc = 1;
+        }
+    }
+    if (madeFiles) {
         const double mib = static_cast<double>(fileMib);
         runCmp(a, b); // bring both into the page cache
         double tCmp = bestOf3([&] { return runCmp(a, b) == 0; });
