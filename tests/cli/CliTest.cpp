@@ -3,6 +3,7 @@
 #include "tests/support/TestSupport.h"
 
 #include "common/FixedText.h"
+#include "common/MailHandoff.h"
 #include "monitor/data/DocumentRecord.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -299,6 +303,203 @@ TEST_F(CliTest, UnusableDataFolderIsRefused)
     CliResult r = run({"list"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("cannot use the data folder"), std::string::npos) << r.err;
+}
+
+} // namespace
+
+namespace
+{
+
+// The check command against real servers: an HTTP server and an FTP server (active mode) on
+// 127.0.0.1 serving files of a folder the test changes between checks, and files on disk.
+class CliCheckTest : public CliTest
+{
+protected:
+    void SetUp() override
+    {
+        CliTest::SetUp();
+        m_www = m_home.file("www");
+        std::filesystem::create_directories(m_www + "/pub");
+        writeFile(m_www + "/page.html", "<html><body>news: one</body></html>\r\n");
+        writeFile(m_www + "/file.bin", std::string("\x00\x01\x02 binary", 10));
+        writeFile(m_www + "/pub/report.txt", "report v1\n");
+        writeFile(m_home.file("local.txt"), "local v1\n");
+        m_http = std::make_unique<PeerProcess>("http_server.py",
+                                               std::vector<std::string>{"--root", m_www});
+        ASSERT_TRUE(m_http->start());
+        m_ftp = std::make_unique<PeerProcess>(
+            "ftp_server.py",
+            std::vector<std::string>{"--root", m_www, "--user", "ann", "--password", "s3:cr@t"});
+        ASSERT_TRUE(m_ftp->start());
+        const std::string web = "127.0.0.1:" + std::to_string(m_http->port());
+        const std::string ftp = "127.0.0.1:" + std::to_string(m_ftp->port());
+        ASSERT_EQ(
+            run({"add", "--kind", "web-page", "--name", "Page", "--location", web + "/page.html"})
+                .status,
+            0);
+        ASSERT_EQ(run({"add", "--kind", "web-file", "--name", "File", "--location",
+                       "http://" + web + "/file.bin"})
+                      .status,
+                  0);
+        ASSERT_EQ(run({"add", "--kind", "ftp-file", "--name", "Ftp", "--location",
+                       "ftp://" + ftp + "/pub/report.txt", "--user", "ann", "--password", "-"},
+                      "s3:cr@t\n")
+                      .status,
+                  0);
+        addLocal("Local", m_home.file("local.txt"));
+    }
+
+    // name -> status text, from the list output.
+    std::map<std::string, std::string> statuses(const std::string& listing)
+    {
+        std::map<std::string, std::string> out;
+        std::istringstream in(listing);
+        for (std::string line; std::getline(in, line);) {
+            std::vector<std::string> fields;
+            std::istringstream fin(line);
+            for (std::string f; std::getline(fin, f, '\t');)
+                fields.push_back(f);
+            EXPECT_EQ(fields.size(), 4u) << line;
+            if (fields.size() == 4)
+                out[fields[0]] = fields[2];
+        }
+        return out;
+    }
+
+    void writeOptions(int32_t sendEmail)
+    {
+        int32_t fields[11] = {0, 10, 0, 0, 0, 0, 1, sendEmail, 1, 1, 2};
+        writeFile(m_dataFolder + "/Sentorix.option",
+                  std::string(reinterpret_cast<const char*>(fields), sizeof fields));
+    }
+
+    std::string m_www;
+    std::unique_ptr<PeerProcess> m_http;
+    std::unique_ptr<PeerProcess> m_ftp;
+};
+
+TEST_F(CliCheckTest, FirstFetchUnchangedChangedAndSkipped)
+{
+    writeOptions(0);
+    CliResult r = run({"check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    auto s = statuses(r.out);
+    for (const char* name : {"Page", "File", "Ftp", "Local"})
+        EXPECT_EQ(s[name], "Ready") << name << "\n" << r.err;
+    EXPECT_EQ(readFile(m_dataFolder + "/Ftp.content"), "report v1\n");
+    // A page is stored in text mode: the CR LF it arrived with is kept as CR CR LF.
+    EXPECT_EQ(readFile(m_dataFolder + "/Page.content"),
+              "<html><body>news: one</body></html>\r\r\n");
+    EXPECT_EQ(r.out.find("\t?\n"), std::string::npos) << "every check stamps its time";
+
+    r = run({"check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    s = statuses(r.out);
+    for (const char* name : {"Page", "File", "Ftp", "Local"})
+        EXPECT_EQ(s[name], "Checked") << name;
+
+    writeFile(m_www + "/page.html", "<html><body>news: two</body></html>\r\n");
+    writeFile(m_www + "/pub/report.txt", "report v2\n");
+    r = run({"check"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    s = statuses(r.out);
+    EXPECT_EQ(s["Page"], "** Changed");
+    EXPECT_EQ(s["Ftp"], "** Changed");
+    EXPECT_EQ(s["File"], "Checked");
+    EXPECT_EQ(readFile(m_dataFolder + "/Ftp.content"), "report v2\n");
+
+    // A Changed document is left alone by the next requests until it is marked checked.
+    const std::string before = readFile(m_dataFolder + "/Page.data");
+    r = run({"check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(statuses(r.out)["Page"], "** Changed");
+    r = run({"check", "page"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(statuses(r.out)["Page"], "** Changed");
+    EXPECT_EQ(readFile(m_dataFolder + "/Page.data"), before) << "lastCheck not stamped";
+
+    EXPECT_EQ(run({"mark-checked", "page"}).status, 0);
+    r = run({"check", "page"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(statuses(r.out)["Page"], "Checked");
+}
+
+TEST_F(CliCheckTest, UnavailableDocumentsGiveExitThreeAndKeepTheirContent)
+{
+    writeOptions(0);
+    ASSERT_EQ(run({"check"}).status, 0);
+    std::filesystem::remove(m_home.file("local.txt"));
+    std::filesystem::remove(m_www + "/pub/report.txt");
+    writeFile(m_www + "/page.html", "changed as well");
+    CliResult r = run({"check"});
+    EXPECT_EQ(r.status, 3) << "a failure wins over a change\n" << r.err;
+    auto s = statuses(r.out);
+    EXPECT_EQ(s["Local"], "** Unable to retrieve");
+    EXPECT_EQ(s["Ftp"], "** Unable to retrieve");
+    EXPECT_EQ(s["Page"], "** Changed");
+    EXPECT_EQ(readFile(m_dataFolder + "/Local.content"), "local v1\n");
+    EXPECT_EQ(readFile(m_dataFolder + "/Ftp.content"), "report v1\n");
+
+    r = run({"check", "nobody"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "sentorix-cli: no document named 'nobody'\n");
+}
+
+TEST_F(CliCheckTest, MailHandOffStartsTheMailerAndMarksNotifiedDocuments)
+{
+    // A stand-in mailer in the InstallFolder records how it was started.
+    const std::string marker = m_installDir + "/mailer-ran";
+    writeFile(m_installDir + "/Postavo", "#!/bin/sh\necho \"$@\" > '" + marker + "'\n");
+    std::filesystem::permissions(m_installDir + "/Postavo", std::filesystem::perms::owner_all);
+    writeOptions(1);
+    MailSettings mail{};
+    mail.sendOnChange = 1;
+    mail.sendOnUnavailable = 0;
+    mail.markNotifiedChecked = 1;
+    writeFile(m_dataFolder + "/Sentorix.mail",
+              std::string(reinterpret_cast<const char*>(&mail), sizeof mail));
+    writeFile(m_dataFolder + "/KTP1A.tmp", "left by an earlier run");
+
+    ASSERT_EQ(run({"check"}).status, 0);
+    EXPECT_FALSE(exists(m_dataFolder + "/KTP1A.tmp")) << "temporary files are deleted at the end";
+    EXPECT_FALSE(exists(m_dataFolder + "/Postavo.msg")) << "first fetches are not announced";
+    EXPECT_FALSE(exists(marker));
+
+    writeFile(m_home.file("local.txt"), "local v2\n");
+    // Unavailable, and not mailed, as sendOnUnavailable is 0.
+    std::filesystem::remove(m_www + "/pub/report.txt");
+    CliResult r = run({"check"});
+    EXPECT_EQ(r.status, 3) << r.err;
+    const std::string log = readFile(m_dataFolder + "/Postavo.msg");
+    EXPECT_NE(log.find(" Changed: Local\r\r\n" + m_home.file("local.txt") + "\r\r\n\r\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Ftp"), std::string::npos) << log;
+    // The notified document is marked Checked once the mailer has been started.
+    EXPECT_EQ(statuses(r.out)["Local"], "Checked");
+    for (int i = 0; i < 100 && !exists(marker); ++i)
+        usleep(100000);
+    EXPECT_EQ(readFile(marker), "/from_sentorix\n");
+}
+
+TEST_F(CliCheckTest, MissingMailerIsReportedAndNothingIsMarked)
+{
+    writeOptions(1);
+    MailSettings mail{};
+    mail.sendOnChange = 1;
+    mail.markNotifiedChecked = 1;
+    writeFile(m_dataFolder + "/Sentorix.mail",
+              std::string(reinterpret_cast<const char*>(&mail), sizeof mail));
+    ASSERT_EQ(run({"check"}).status, 0);
+    writeFile(m_home.file("local.txt"), "local v2\n");
+    CliResult r = run({"check", "local"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Cannot execute the Postavo program. Sentorix is not installed "
+                         "properly."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(statuses(r.out)["Local"], "** Changed");
+    EXPECT_TRUE(exists(m_dataFolder + "/Postavo.msg")) << "kept for the next hand-off";
 }
 
 } // namespace
