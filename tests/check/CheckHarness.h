@@ -1,0 +1,239 @@
+// What the checking engine's tests share: an engine over a small table in a temporary
+// DataFolder with a headless list, recording stand-ins for the timers, the sound service and
+// the program start, the real HTTP/HTTPS and FTP peers, and a scripted server for the corners
+// no real server produces (a silent server, a byte now and then, a body cut off).
+#pragma once
+
+#include "tests/support/TestSupport.h"
+
+#include "monitor/check/CheckEngine.h"
+#include "monitor/check/HeadlessView.h"
+#include "monitor/data/DocumentTable.h"
+#include "monitor/data/MailSettingsStore.h"
+#include "monitor/data/NotifiedList.h"
+#include "monitor/data/Options.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/Sound.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sentorix::test
+{
+
+class RecordingTimers final : public TimerHost
+{
+public:
+    void armTimer(int id, long long periodMs) override;
+    void stopTimer(int id) override;
+    // The period of a running timer, or -1.
+    long long period(int id) const;
+    int stops(int id) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<int, long long> m_running;
+    std::map<int, int> m_stops;
+};
+
+class RecordingSound final : public SoundPlayer
+{
+public:
+    void play(const std::string& path) override;
+    // The file names (without folder) played so far, in order.
+    std::vector<std::string> played() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_played;
+};
+
+class RecordingLauncher final : public ProgramLauncher
+{
+public:
+    bool launchDetached(const std::string& program,
+                        const std::vector<std::string>& arguments) override;
+    std::atomic<bool> succeed{true};
+    std::vector<std::vector<std::string>> calls() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::vector<std::string>> m_calls;
+};
+
+// Counts the row redraws of each record that workers request, to see how often a document
+// was checked (a claim and the end of a check each redraw the row once).
+class CountingView final : public MonitorView
+{
+public:
+    explicit CountingView(HeadlessView& inner) : m_inner(inner) {}
+    int redraws(int record) const;
+
+    int rowCount() override { return m_inner.rowCount(); }
+    bool isRowSelected(int row) override { return m_inner.isRowSelected(row); }
+    int rowToRecord(int row) override { return m_inner.rowToRecord(row); }
+    int recordToRow(int record) override { return m_inner.recordToRow(record); }
+    void refreshRow(int record, int row, bool insert) override;
+    void selectRecordRow(int record) override { m_inner.selectRecordRow(record); }
+    void startBlink() override { m_inner.startBlink(); }
+    void showMessage(const std::string& text, MessageIcon icon) override
+    {
+        m_inner.showMessage(text, icon);
+    }
+    void openDocument(int row, bool showMessages) override
+    {
+        m_inner.openDocument(row, showMessages);
+    }
+
+private:
+    HeadlessView& m_inner;
+    mutable std::mutex m_mutex;
+    std::map<int, int> m_redraws;
+};
+
+// Short bounds, so the tests of dead servers end in a second or two.
+SessionSettings testSessionSettings();
+
+struct DocumentSpec {
+    DocumentKind kind = DocumentKind::WebPage;
+    std::string name;
+    std::string location;
+    std::string userName; // an account is used when either is non-empty
+    std::string password;
+    int countMode = 0;
+    std::string countString;
+    int middleMode = 0;
+    std::string middleStart;
+    std::string middleEnd;
+    DocumentStatus status = DocumentStatus::Checked;
+};
+
+class EngineHarness
+{
+public:
+    explicit EngineHarness(int capacity = 16, std::string dataFolder = {});
+    ~EngineHarness();
+
+    // Puts a record into the first free slot and gives it a row; returns its index.
+    int add(const DocumentSpec& spec);
+    // Marks one document Waiting, starts workers and waits until they are done.
+    DocumentStatus check(int index);
+
+    std::string contentPath(int index) const;
+    std::string middlePath(int index) const;
+    std::string content(int index) const;
+    bool hasContent(int index) const;
+    // The .tmp files left in the DataFolder.
+    std::vector<std::string> tempFiles() const;
+
+    TempDir dataDir;
+    TempDir installDir;
+    std::string dataFolder;
+    DocumentTable table;
+    OptionsStore options;
+    MailSettingsStore mail;
+    NotifiedList notified;
+    HeadlessView view;
+    CountingView counting{view};
+    RecordingTimers timers;
+    RecordingSound sound;
+    RecordingLauncher launcher;
+    std::unique_ptr<CheckEngine> engine;
+};
+
+// The real HTTP(S) server of tests/peers serving the files of its own folder.
+class HttpPeer
+{
+public:
+    // With `certFile` and `keyFile` the server speaks HTTPS.
+    explicit HttpPeer(std::string user = "", std::string password = "", std::string certFile = "",
+                      std::string keyFile = "");
+    bool start() { return m_process.start(); }
+    void put(const std::string& name, const std::string& bytes) const;
+    std::string url(const std::string& path) const;
+    int port() const { return m_process.port(); }
+
+private:
+    TempDir m_root;
+    bool m_tls;
+    PeerProcess m_process;
+};
+
+// The real FTP server of tests/peers: one account and anonymous access, both on its folder.
+class FtpPeer
+{
+public:
+    FtpPeer(std::string user, std::string password);
+    bool start() { return m_process.start(); }
+    void put(const std::string& relativePath, const std::string& bytes) const;
+    int port() const { return m_process.port(); }
+    // "127.0.0.1:<port>" followed by `path`.
+    std::string location(const std::string& path) const;
+
+private:
+    TempDir m_root;
+    PeerProcess m_process;
+};
+
+// A certificate authority and a server certificate for 127.0.0.1, made with openssl.
+struct TestCertificates {
+    bool make(const std::string& folder);
+    std::string caFile;
+    std::string certFile;
+    std::string keyFile;
+};
+
+// A TCP server on 127.0.0.1 that answers every connection with a fixed misbehaviour.
+class ScriptedServer
+{
+public:
+    enum class Behaviour {
+        Silent,  // reads the request and never answers
+        Trickle, // sends the headers, then one byte of the body every two seconds
+        CutOff,  // promises 100000 bytes, sends 5000 and closes
+    };
+    explicit ScriptedServer(Behaviour behaviour);
+    ~ScriptedServer();
+    bool start();
+    int port() const { return m_port; }
+
+private:
+    void serve();
+    void handle(int fd);
+
+    Behaviour m_behaviour;
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::vector<std::thread> m_connections;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+int closedPort();
+
+// Makes a folder immutable (not even root may create a file in it) for the life of the
+// object; ok() is false where the file system does not allow it.
+class ImmutableFolder
+{
+public:
+    explicit ImmutableFolder(const std::string& path);
+    ~ImmutableFolder();
+    bool ok() const { return m_ok; }
+
+private:
+    std::string m_path;
+    bool m_ok = false;
+};
+
+// Runs a program with arguments (no shell) and returns its exit status, -1 when it could not
+// run.
+int runProgram(const std::vector<std::string>& argv);
+
+} // namespace sentorix::test

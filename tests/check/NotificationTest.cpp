@@ -1,0 +1,251 @@
+// Announcing changes and failures (sound, selection, MessageLog entry, blink) and the hand-off
+// to the mailer.
+
+#include "CheckHarness.h"
+
+#include "common/MailHandoff.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace sentorix::test
+{
+namespace
+{
+
+int addDoc(EngineHarness& h, const std::string& name)
+{
+    DocumentSpec spec;
+    spec.kind = DocumentKind::LocalFile;
+    spec.name = name;
+    spec.location = "/nowhere/" + name;
+    return h.add(spec);
+}
+
+std::string messageLogPath(const EngineHarness& h)
+{
+    return h.dataFolder + "/Postavo.msg";
+}
+
+struct NotifyCase {
+    DocumentStatus event;
+    int32_t sound;       // soundOnChange / soundOnUnavailable
+    int32_t select;      // selectOnChange / selectOnUnavailable
+    int mailTimer;       // mailTimerArmed
+    int32_t sendOnEvent; // sendOnChange / sendOnUnavailable
+    const char* played;  // the sound file, or "" for none
+    bool selected;
+    bool entry;
+};
+
+TEST(NotifyEvent, EachActionFollowsItsOwnSetting)
+{
+    const DocumentStatus Changed = DocumentStatus::Changed;
+    const DocumentStatus Unavailable = DocumentStatus::Unavailable;
+    const NotifyCase cases[] = {
+        // Window visible, e-mail off: sound and selection, no entry.
+        {Changed, 1, 1, 0, 1, "Sentorix.sound", true, false},
+        {Unavailable, 1, 1, 0, 1, "Sentorix.alert", true, false},
+        {Changed, 0, 0, 0, 1, "", false, false},
+        {Unavailable, 0, 1, 1, 1, "", true, true},
+        // E-mail on, but the mail settings do not ask for this event.
+        {Unavailable, 1, 0, 1, 0, "Sentorix.alert", false, false},
+        {Changed, 1, 0, 1, 1, "Sentorix.sound", false, true},
+    };
+    for (const NotifyCase& c : cases) {
+        EngineHarness h;
+        const int index = addDoc(h, "Syslog");
+        OptionsRecord options = h.options.get();
+        options.soundOnChange = options.soundOnUnavailable = c.sound;
+        options.selectOnChange = options.selectOnUnavailable = c.select;
+        h.options.set(options);
+        MailSettings mail{};
+        mail.sendOnChange = mail.sendOnUnavailable = c.sendOnEvent;
+        h.mail.set(mail);
+        h.engine->mailTimerArmed = c.mailTimer;
+
+        h.engine->notifyEvent(index, c.event);
+        const std::vector<std::string> expected =
+            *c.played ? std::vector<std::string>{c.played} : std::vector<std::string>{};
+        EXPECT_EQ(h.sound.played(), expected);
+        EXPECT_EQ(h.view.selectedRecords().size(), c.selected ? 1u : 0u);
+        EXPECT_EQ(exists(messageLogPath(h)), c.entry);
+        if (c.entry) {
+            const std::string log = readFile(messageLogPath(h));
+            const char* event =
+                c.event == Changed ? " Changed: Syslog\r\r\n" : " Unable to retrieve: Syslog\r\r\n";
+            EXPECT_NE(log.find(event), std::string::npos) << log;
+            EXPECT_NE(log.find("/nowhere/Syslog\r\r\n\r\r\n"), std::string::npos) << log;
+        }
+    }
+}
+
+TEST(NotifyEvent, SelectionAddsToTheRowsAlreadySelected)
+{
+    EngineHarness h;
+    const int first = addDoc(h, "first");
+    const int second = addDoc(h, "second");
+    h.view.setRowSelected(h.view.recordToRow(first), true);
+    h.engine->notifyEvent(second, DocumentStatus::Changed);
+    EXPECT_EQ(h.view.selectedRecords(), (std::vector<int>{first, second}));
+}
+
+TEST(StartBlink, OnlyWhileHiddenInTheTray)
+{
+    EngineHarness h;
+    h.engine->startBlink();
+    EXPECT_EQ(h.view.blinkRequests(), 0);
+    h.engine->trayMode = 1;
+    h.engine->startBlink();
+    EXPECT_EQ(h.view.blinkRequests(), 1);
+}
+
+TEST(StartBlink, ChangeFoundInTrayModeBlinksWithTheOtherAnnouncements)
+{
+    for (int tray : {0, 1}) {
+        EngineHarness h;
+        const std::string source = h.installDir.file("watched.log");
+        writeFile(source, "one");
+        DocumentSpec spec;
+        spec.kind = DocumentKind::LocalFile;
+        spec.name = "watched";
+        spec.location = source;
+        const int index = h.add(spec);
+        ASSERT_EQ(h.check(index), DocumentStatus::Ready);
+        h.engine->trayMode = tray;
+        writeFile(source, "two");
+        ASSERT_EQ(h.check(index), DocumentStatus::Changed);
+        EXPECT_EQ(h.sound.played(), std::vector<std::string>{"Sentorix.sound"});
+        EXPECT_EQ(h.view.selectedRecords(), std::vector<int>{index});
+        EXPECT_FALSE(exists(messageLogPath(h))) << "e-mail is off";
+        EXPECT_EQ(h.view.blinkRequests(), tray);
+    }
+}
+
+// --- the mail hand-off ---------------------------------------------------------------------
+
+struct MailerHarness : EngineHarness {
+    MailerHarness(int32_t markChecked)
+    {
+        MailSettings settings{};
+        settings.sendOnChange = 1;
+        settings.sendOnUnavailable = 1;
+        settings.markNotifiedChecked = markChecked;
+        mail.set(settings);
+        engine->mailTimerArmed = 1;
+        doc = addDoc(*this, "failing");
+    }
+    // A check that cannot fetch the document, announced as Unavailable.
+    void failOnce() { ASSERT_EQ(check(doc), DocumentStatus::Unavailable); }
+    int doc = -1;
+};
+
+TEST(RunMailer, NoMessageLogStartsNothing)
+{
+    MailerHarness h(1);
+    h.engine->runMailer();
+    EXPECT_TRUE(h.launcher.calls().empty());
+}
+
+TEST(RunMailer, StartsThePostavoProgramAndMarksNotifiedDocumentsChecked)
+{
+    MailerHarness h(1);
+    h.failOnce();
+    h.failOnce();
+    EXPECT_EQ(h.notified.at(0), h.doc);
+    EXPECT_EQ(h.notified.at(1), h.doc);
+
+    h.engine->runMailer();
+    ASSERT_EQ(h.launcher.calls().size(), 1u);
+    EXPECT_EQ(h.launcher.calls()[0],
+              (std::vector<std::string>{h.installDir.file("Postavo"), "/from_sentorix"}));
+    EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Checked);
+    EXPECT_EQ(h.notified.at(0), NotifiedList::kEmpty);
+    EXPECT_EQ(h.notified.at(1), NotifiedList::kEmpty);
+    EXPECT_TRUE(exists(messageLogPath(h))) << "the mailer, not the monitor, removes it";
+}
+
+TEST(RunMailer, WithoutMarkingNoStatusChanges)
+{
+    MailerHarness h(0);
+    h.failOnce();
+    h.engine->runMailer();
+    EXPECT_EQ(h.launcher.calls().size(), 1u);
+    EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Unavailable);
+}
+
+TEST(RunMailer, DocumentWithoutRowKeepsItsSlot)
+{
+    MailerHarness h(1);
+    h.failOnce();
+    h.view.removeRecordRow(h.doc);
+    h.engine->runMailer();
+    EXPECT_EQ(h.notified.at(0), h.doc);
+    EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Unavailable);
+}
+
+TEST(RunMailer, MailerThatCannotStartIsReportedAtEveryTickAndChangesNothing)
+{
+    MailerHarness h(1);
+    h.launcher.succeed = false;
+    h.failOnce();
+    h.engine->runMailer();
+    h.engine->runMailer();
+    EXPECT_EQ(h.view.messages(),
+              (std::vector<std::string>{kMailerMissingText, kMailerMissingText}));
+    EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.notified.at(0), h.doc);
+}
+
+// The real program start: the mailer is a script in the InstallFolder that records how it
+// was started.
+TEST(RunMailer, RealLaunchStartsTheInstalledMailerDetached)
+{
+    TempDir install;
+    TempDir data;
+    const std::string report = data.file("started");
+    const std::string mailer = install.file("Postavo");
+    writeFile(mailer, "#!/usr/bin/python3\n"
+                      "import os, sys\n"
+                      "with open("
+                      "'" +
+                          report +
+                          ".part', 'w') as f:\n"
+                          "    f.write('%d %d\\n' % (os.getppid(), os.getsid(0)))\n"
+                          "    f.write('\\n'.join(sys.argv[1:]))\n"
+                          "os.rename('" +
+                          report + ".part', '" + report + "')\n");
+    ASSERT_EQ(::chmod(mailer.c_str(), 0755), 0);
+
+    PosixProgramLauncher launcher;
+    ASSERT_TRUE(launcher.launchDetached(mailer, {"/from_sentorix", "a b;$(touch x)"}));
+    for (int i = 0; i < 500 && !exists(report); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(exists(report));
+    std::ifstream in(report);
+    long parent = 0;
+    long session = 0;
+    in >> parent >> session;
+    EXPECT_NE(parent, static_cast<long>(::getpid())) << "not our child";
+    EXPECT_NE(session, static_cast<long>(::getsid(0))) << "a session of its own";
+    std::string line;
+    std::getline(in, line);
+    std::getline(in, line);
+    EXPECT_EQ(line, "/from_sentorix");
+    std::getline(in, line);
+    EXPECT_EQ(line, "a b;$(touch x)") << "arguments reach the program untouched";
+
+    EXPECT_FALSE(launcher.launchDetached(install.file("missing"), {"/from_sentorix"}));
+    const std::string plain = install.file("not-executable");
+    writeFile(plain, "#!/bin/sh\n");
+    EXPECT_FALSE(launcher.launchDetached(plain, {}));
+}
+
+} // namespace
+} // namespace sentorix::test

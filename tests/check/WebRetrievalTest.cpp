@@ -1,0 +1,394 @@
+// Web pages and web files fetched from a real HTTP(S) server on 127.0.0.1: every outcome of a
+// check, what the stored files become, and what is announced.
+
+#include "CheckHarness.h"
+
+#include "common/FixedText.h"
+#include "common/TextFile.h"
+#include "monitor/check/WebAddress.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+namespace sentorix::test
+{
+namespace
+{
+
+const std::string kUser = "us@er/%41";
+const std::string kPassword = "p@ss:w/rd%";
+
+class WebRetrieval : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_server = std::make_unique<HttpPeer>(kUser, kPassword);
+        ASSERT_TRUE(s_server->start());
+    }
+    static void TearDownTestSuite() { s_server.reset(); }
+
+    // A page or file served under a name of this test's own.
+    std::string serve(const std::string& bytes)
+    {
+        const std::string name =
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".bin";
+        s_server->put(name, bytes);
+        return name;
+    }
+
+    int addWeb(const std::string& path, DocumentKind kind = DocumentKind::WebPage)
+    {
+        DocumentSpec spec;
+        spec.kind = kind;
+        spec.name = "doc";
+        spec.location = s_server->url(path);
+        return h.add(spec);
+    }
+
+    int addCount(const std::string& path, const std::string& needle)
+    {
+        DocumentSpec spec;
+        spec.name = "counted";
+        spec.location = s_server->url(path);
+        spec.countMode = 1;
+        spec.countString = needle;
+        return h.add(spec);
+    }
+
+    int addMiddle(const std::string& path, const std::string& start, const std::string& end)
+    {
+        DocumentSpec spec;
+        spec.name = "middle";
+        spec.location = s_server->url(path);
+        spec.middleMode = 1;
+        spec.middleStart = start;
+        spec.middleEnd = end;
+        return h.add(spec);
+    }
+
+    std::vector<std::string> played() const { return h.sound.played(); }
+
+    static std::unique_ptr<HttpPeer> s_server;
+    EngineHarness h;
+};
+
+std::unique_ptr<HttpPeer> WebRetrieval::s_server;
+
+const std::vector<std::string> kNothing;
+const std::vector<std::string> kAlert{"Sentorix.alert"};
+const std::vector<std::string> kChange{"Sentorix.sound"};
+
+// --- first fetch ---------------------------------------------------------------------------
+
+TEST_F(WebRetrieval, FirstFetchStoresPageInTextModeAndFileAsReceived)
+{
+    const std::string body = "line one\nline two\r\nbinary \x01\xff end";
+    const std::string path = serve(body);
+    const int page = addWeb(path);
+    EXPECT_EQ(h.check(page), DocumentStatus::Ready);
+    EXPECT_EQ(h.content(page), "line one\r\nline two\r\r\nbinary \x01\xff end");
+
+    h.table.clear(page);
+    const int file = addWeb(path, DocumentKind::WebFile);
+    removeFile(h.contentPath(file));
+    EXPECT_EQ(h.check(file), DocumentStatus::Ready);
+    EXPECT_EQ(h.content(file), body);
+    EXPECT_EQ(played(), kNothing) << "a first fetch is never announced";
+    EXPECT_TRUE(h.tempFiles().empty());
+}
+
+TEST_F(WebRetrieval, FirstFetchOfCountPageRecordsTheCountAndSavesTheRecord)
+{
+    const int doc = addCount(serve("aaaa b aa"), "aa");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Ready);
+    EXPECT_EQ(h.table.get(doc).lastCount, 4);
+    const std::string saved = readFile(h.dataFolder + "/counted.data");
+    ASSERT_EQ(saved.size(), sizeof(DocumentRecord));
+    DocumentRecord stored{};
+    std::memcpy(&stored, saved.data(), sizeof stored);
+    EXPECT_EQ(stored.lastCount, 4);
+}
+
+TEST_F(WebRetrieval, FirstFetchOfMiddlePageStoresTheMiddle)
+{
+    const int doc = addMiddle(serve("head <b>price 10</b> tail"), "<b>", "</b>");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Ready);
+    EXPECT_EQ(readFile(h.middlePath(doc)), "price 10");
+    EXPECT_TRUE(h.view.messages().empty());
+}
+
+TEST_F(WebRetrieval, FirstFetchWithoutTheMiddleStringsShowsOnlyTheMessage)
+{
+    const std::string body = "no markers here";
+    const int doc = addMiddle(serve(body), "<b>", "</b>");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.view.messages(), std::vector<std::string>{kMiddleNotFoundText});
+    EXPECT_EQ(h.content(doc), body);
+    EXPECT_FALSE(exists(h.middlePath(doc)));
+    EXPECT_EQ(played(), kNothing);
+
+    // With no MiddleFile every later check fails, now announced.
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(played(), kAlert);
+}
+
+// --- later fetches -------------------------------------------------------------------------
+
+TEST_F(WebRetrieval, UnchangedPageIsCheckedAndLeavesNoTempFile)
+{
+    const int doc = addWeb(serve("same\r\nbody\n"));
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    const std::string stored = h.content(doc);
+    EXPECT_EQ(h.check(doc), DocumentStatus::Checked);
+    EXPECT_EQ(h.content(doc), stored);
+    EXPECT_TRUE(h.tempFiles().empty());
+    EXPECT_EQ(played(), kNothing);
+}
+
+TEST_F(WebRetrieval, ChangedPageReplacesTheContentAndIsAnnounced)
+{
+    const std::string path = serve("old");
+    const int doc = addWeb(path);
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    OptionsRecord options = h.options.get();
+    options.openChangedPage = 1;
+    h.options.set(options);
+
+    serve("new\n");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
+    EXPECT_EQ(h.content(doc), "new\r\n");
+    EXPECT_EQ(played(), kChange);
+    EXPECT_EQ(h.view.selectedRecords(), std::vector<int>{doc});
+    const auto opened = std::vector<std::pair<int, bool>>{{h.view.recordToRow(doc), false}};
+    EXPECT_EQ(h.view.openRequests(), opened) << "opened with its messages off";
+    EXPECT_TRUE(h.tempFiles().empty());
+}
+
+TEST_F(WebRetrieval, WebFileCutShortIsChanged)
+{
+    const int doc = addWeb(serve("abcdef"), DocumentKind::WebFile);
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    serve("abc");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
+    EXPECT_EQ(h.content(doc), "abc");
+}
+
+TEST_F(WebRetrieval, DifferenceInTheFirstPieceStillStoresTheWholeBody)
+{
+    std::string body(200000, 'x');
+    for (std::size_t i = 0; i < body.size(); i += 97)
+        body[i] = static_cast<char>('a' + i % 26);
+    const int doc = addWeb(serve(body), DocumentKind::WebFile);
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    body[10] = '#';
+    serve(body);
+    EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
+    EXPECT_EQ(h.content(doc), body);
+}
+
+TEST_F(WebRetrieval, CountMethodSeesOnlyTheCount)
+{
+    const int doc = addCount(serve("aa here"), "aa");
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+
+    serve("other text, aa still once");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Checked);
+    EXPECT_EQ(h.content(doc), "aa here") << "the earlier body is kept";
+
+    serve("no longer");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
+    EXPECT_EQ(h.table.get(doc).lastCount, 0);
+    EXPECT_EQ(h.content(doc), "no longer");
+    DocumentRecord stored{};
+    const std::string saved = readFile(h.dataFolder + "/counted.data");
+    ASSERT_EQ(saved.size(), sizeof stored);
+    std::memcpy(&stored, saved.data(), sizeof stored);
+    EXPECT_EQ(stored.lastCount, 0);
+    EXPECT_EQ(played(), kChange);
+}
+
+TEST_F(WebRetrieval, MiddleMethodSeesOnlyTheMiddle)
+{
+    const int doc = addMiddle(serve("a [10] b"), "[", "]");
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    serve("changed outside [10] too");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Checked);
+    serve("a [11] b");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
+    EXPECT_EQ(readFile(h.middlePath(doc)), "11");
+    EXPECT_EQ(h.content(doc), "a [11] b");
+}
+
+TEST_F(WebRetrieval, MiddleThatCannotBeComparedKeepsTheStoredFiles)
+{
+    const int doc = addMiddle(serve("a [10] b"), "[", "]");
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    serve("markers gone");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(played(), kAlert);
+    EXPECT_EQ(h.content(doc), "a [10] b");
+    EXPECT_EQ(readFile(h.middlePath(doc)), "10");
+}
+
+// --- what the server sends -----------------------------------------------------------------
+
+TEST_F(WebRetrieval, StatusIsNotExaminedRedirectsAreFollowed)
+{
+    const int missing = addWeb("no-such-page");
+    EXPECT_EQ(h.check(missing), DocumentStatus::Ready);
+    EXPECT_NE(h.content(missing).find("404 Not Found"), std::string::npos);
+
+    removeFile(h.contentPath(missing));
+    h.table.clear(missing);
+    const int moved = addWeb("redirect/" + serve("arrived"));
+    EXPECT_EQ(h.check(moved), DocumentStatus::Ready);
+    EXPECT_EQ(h.content(moved), "arrived");
+}
+
+TEST_F(WebRetrieval, AccountWithUrlCharactersLogsIn)
+{
+    const std::string path = serve("members only");
+    for (const char* location : {"http://127.0.0.1:%d/private/%s", "127.0.0.1:%d/private/%s"}) {
+        EngineHarness fresh;
+        char text[512];
+        std::snprintf(text, sizeof text, location, s_server->port(), path.c_str());
+        DocumentSpec spec;
+        spec.name = "private";
+        spec.location = text;
+        spec.userName = kUser;
+        spec.password = kPassword;
+        const int doc = fresh.add(spec);
+        EXPECT_EQ(fresh.check(doc), DocumentStatus::Ready) << location;
+        EXPECT_EQ(fresh.content(doc), "members only") << location;
+    }
+}
+
+// --- failures ------------------------------------------------------------------------------
+
+TEST_F(WebRetrieval, UnreachableServerIsAnnouncedAndKeepsTheContent)
+{
+    const int doc = addWeb(serve("kept"));
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    h.table.clear(doc);
+    DocumentSpec spec;
+    spec.name = "doc";
+    spec.location = "http://127.0.0.1:" + std::to_string(closedPort()) + "/page";
+    const int gone = h.add(spec);
+    EXPECT_EQ(h.check(gone), DocumentStatus::Unavailable);
+    EXPECT_EQ(played(), kAlert);
+    EXPECT_EQ(h.view.selectedRecords(), std::vector<int>{gone});
+    EXPECT_EQ(h.content(gone), "kept");
+    EXPECT_TRUE(h.tempFiles().empty());
+}
+
+TEST_F(WebRetrieval, UrlTooLongIsAnnouncedUnavailable)
+{
+    DocumentSpec spec;
+    spec.name = "long";
+    spec.location = s_server->url(std::string(400, 'p'));
+    spec.userName = std::string(60, 'u');
+    spec.password = std::string(60, 'w');
+    const int doc = h.add(spec);
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(played(), kAlert);
+    EXPECT_FALSE(h.hasContent(doc));
+}
+
+TEST_F(WebRetrieval, ContentThatCannotBeStoredIsUnavailableWithoutAnnouncement)
+{
+    // First fetch into a DataFolder that does not exist.
+    {
+        EngineHarness missing(16, "/nonexistent/sentorix-data");
+        DocumentSpec spec;
+        spec.name = "doc";
+        spec.location = s_server->url(serve("body"));
+        const int doc = missing.add(spec);
+        EXPECT_EQ(missing.check(doc), DocumentStatus::Unavailable);
+        EXPECT_TRUE(missing.sound.played().empty());
+    }
+    // Later fetch with no room for a TempFile.
+    const int doc = addWeb(serve("stored"));
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    serve("newer");
+    ImmutableFolder frozen(h.dataFolder);
+    if (!frozen.ok())
+        GTEST_SKIP() << "the file system cannot make a folder immutable";
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(played(), kNothing);
+    EXPECT_EQ(h.content(doc), "stored");
+}
+
+// Corners only a misbehaving server produces: the check ends within the test's bounds
+// (a one-second stall), Unavailable and announced, and the stored content is untouched.
+TEST_F(WebRetrieval, DeadOrCrawlingServersEndTheCheck)
+{
+    const ScriptedServer::Behaviour behaviours[] = {ScriptedServer::Behaviour::Silent,
+                                                    ScriptedServer::Behaviour::Trickle,
+                                                    ScriptedServer::Behaviour::CutOff};
+    for (const auto behaviour : behaviours) {
+        ScriptedServer server(behaviour);
+        ASSERT_TRUE(server.start());
+        EngineHarness e;
+        DocumentSpec spec;
+        spec.kind = DocumentKind::WebFile;
+        spec.name = "doc";
+        spec.location = "http://127.0.0.1:" + std::to_string(server.port()) + "/page";
+        const int doc = e.add(spec);
+        EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable);
+        EXPECT_FALSE(e.hasContent(doc)) << "no partly written first fetch";
+        writeFile(e.contentPath(doc), "earlier");
+        EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable);
+        EXPECT_EQ(e.content(doc), "earlier");
+        EXPECT_EQ(e.sound.played(), (std::vector<std::string>{"Sentorix.alert", "Sentorix.alert"}));
+        EXPECT_TRUE(e.tempFiles().empty());
+    }
+}
+
+TEST(WebRetrievalTls, HttpsTrustsTheGivenAuthorityAndNotAnUnknownOne)
+{
+    TempDir certs;
+    TestCertificates tls;
+    ASSERT_TRUE(tls.make(certs.path()));
+    HttpPeer server("", "", tls.certFile, tls.keyFile);
+    ASSERT_TRUE(server.start());
+    server.put("secure.html", "over tls");
+
+    EngineHarness h;
+    DocumentSpec spec;
+    spec.name = "secure";
+    spec.location = server.url("secure.html");
+    const int doc = h.add(spec);
+    // The system's store does not know the test authority.
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+
+    SessionSettings settings = testSessionSettings();
+    settings.caBundle = tls.caFile;
+    h.engine->setSessionSettings(settings);
+    EXPECT_EQ(h.check(doc), DocumentStatus::Ready);
+    EXPECT_EQ(h.content(doc), "over tls");
+}
+
+TEST(UrlSessionPieces, BodyArrivesInPiecesOfAtMost8192Bytes)
+{
+    HttpPeer server;
+    ASSERT_TRUE(server.start());
+    server.put("big", std::string(300000, 'z'));
+    UrlSession session(testSessionSettings());
+    std::size_t largest = 0;
+    std::size_t total = 0;
+    const FetchResult result =
+        session.fetchWeb(server.url("big"), {}, [&](const char*, std::size_t n) {
+            largest = std::max(largest, n);
+            total += n;
+            return true;
+        });
+    EXPECT_EQ(result.status, FetchStatus::Complete);
+    EXPECT_EQ(total, 300000u);
+    EXPECT_LE(largest, kBodyPieceSize);
+}
+
+} // namespace
+} // namespace sentorix::test
