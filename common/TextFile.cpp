@@ -128,7 +128,9 @@ std::string baseOf(const std::string& path)
 // programs look for, so a file left by a crash is never taken for one of theirs.
 int createSibling(const std::string& target, std::string& tempPath)
 {
-    std::string templ = folderOf(target) + "/." + baseOf(target) + ".XXXXXX";
+    // Keep the name within NAME_MAX, so any target name that is valid has a sibling.
+    std::string base = baseOf(target).substr(0, NAME_MAX - std::strlen("..XXXXXX"));
+    std::string templ = folderOf(target) + "/." + base + ".XXXXXX";
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
     int fd = ::mkostemp(name.data(), O_CLOEXEC);

@@ -269,6 +269,18 @@ TEST(TextFile, WriteFileReplacing)
     EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"doc.middle"});
 }
 
+// The temporary sibling of a target whose name is as long as a name can be.
+TEST(TextFile, WriteFileReplacingWithTheLongestName)
+{
+    TempDir dir;
+    std::string path = dir.file(std::string(250, 'n') + ".data");
+    writeFile(path, "old");
+    ASSERT_TRUE(writeFileReplacing(path, "new", 3));
+    ASSERT_TRUE(copyFileReplacing(path, path));
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(listFolder(dir.path()).size(), 1u);
+}
+
 // A folder the program cannot write to: the old file stays, nothing is left behind.
 TEST(TextFile, WriteFileReplacingInAReadOnlyFolderKeepsTheOldFile)
 {
