@@ -198,7 +198,8 @@ std::optional<std::string> loadTextFile(const std::string& path)
         // Drop the NUL bytes of the new part, moving the rest down.
         char* first = text.data() + old;
         char* last = first + n;
-        char* kept = std::remove(first, last, '\0');
+        auto* nul = static_cast<char*>(std::memchr(first, '\0', static_cast<std::size_t>(n)));
+        char* kept = nul ? std::remove(nul, last, '\0') : last;
         text.resize(static_cast<std::size_t>(kept - text.data()));
         if (n == 0)
             break;
