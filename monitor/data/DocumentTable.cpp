@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace sentorix
 {
@@ -114,6 +115,68 @@ bool readRecordFile(int folderFd, const char* name, DocumentRecord& record)
         else
             got += static_cast<std::size_t>(n);
     }
+    ::close(fd);
+    return ok;
+}
+
+bool writeAll(int fd, const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A record written to a hidden file beside its ".data" file, waiting to be renamed over it.
+// The hidden name does not end in ".data", so one left by a crash is never loaded.
+struct PendingReplace {
+    std::string temp;
+    std::string target;
+};
+
+bool writeTemporarySibling(const std::string& target, const DocumentRecord& stored,
+                           PendingReplace& out)
+{
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string templ = folder + "/." + base + ".XXXXXX";
+    std::vector<char> name(templ.begin(), templ.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // The permissions saveRecord gives: those of the file replaced, 0644 for a new one.
+    mode_t mode = 0644;
+    struct stat st {
+    };
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        mode = st.st_mode & 07777;
+    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, &stored, sizeof stored);
+    if (::close(fd) != 0)
+        ok = false;
+    if (!ok) {
+        ::unlink(name.data());
+        return false;
+    }
+    out.temp = name.data();
+    out.target = target;
+    return true;
+}
+
+bool syncPath(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
 }
@@ -294,10 +357,38 @@ int loadAllRecords(DocumentTable& table, const std::string& dataFolder, MonitorV
 void saveAllRecordsOnExit(DocumentTable& table, const std::string& dataFolder)
 {
     // Workers may still run: the slots are left as they are, and a Retrieving status is
-    // stored as Waiting by saveRecord.
+    // stored as Waiting (storedForm).
+    //
+    // Each record is replaced through a temporary file and a rename, as saveRecord does, but
+    // all of them share one flush to disk before the renames instead of one flush per file:
+    // with thousands of documents the exit takes a fraction of a second instead of seconds,
+    // and a crash at any moment still leaves every ".data" file whole, old or new.
+    std::vector<PendingReplace> pending;
     for (int i = 0; i < table.capacity(); ++i) {
-        if (table.isUsed(i))
-            saveRecord(table, i, dataFolder);
+        if (!table.isUsed(i))
+            continue;
+        const DocumentRecord record = table.get(i);
+        const std::string_view name = fieldText(record.displayName);
+        if (!isUsableName(name))
+            continue;
+        PendingReplace replace;
+        if (writeTemporarySibling(recordFilePath(dataFolder, std::string(name), kDataExtension),
+                                  storedForm(record), replace))
+            pending.push_back(std::move(replace));
+    }
+    if (pending.empty())
+        return;
+
+    const int folderFd = ::open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool allSynced = folderFd >= 0 && ::syncfs(folderFd) == 0;
+    for (const PendingReplace& replace : pending) {
+        const bool durable = allSynced || syncPath(replace.temp);
+        if (!durable || ::rename(replace.temp.c_str(), replace.target.c_str()) != 0)
+            ::unlink(replace.temp.c_str()); // the old file stays
+    }
+    if (folderFd >= 0) {
+        ::fsync(folderFd); // the renames themselves
+        ::close(folderFd);
     }
 }
 

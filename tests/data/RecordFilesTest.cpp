@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 using namespace sentorix;
 using namespace sentorix::test;
@@ -203,26 +204,35 @@ TEST(RecordFiles, ExitSaveWritesEveryUsedSlotWithRetrievingStoredAsWaiting)
 
 TEST(RecordFiles, FailedSaveLeavesTheOldFileWhole)
 {
-    TempDir dir;
-    DocumentTable table(1);
-    table.put(0, makeRecord("Doc", "http://old/"));
-    saveRecord(table, 0, dir.path());
-    const std::string old = readFile(dataFile(dir, "Doc"));
-    ASSERT_EQ(old.size(), sizeof(DocumentRecord));
+    using Save = std::function<void(DocumentTable&, const std::string&)>;
+    const std::pair<const char*, Save> savers[] = {
+        {"saveRecord", [](DocumentTable& t, const std::string& f) { saveRecord(t, 0, f); }},
+        {"saveAllRecordsOnExit", saveAllRecordsOnExit},
+    };
+    for (const auto& [what, save] : savers) {
+        TempDir dir;
+        DocumentTable table(1);
+        table.put(0, makeRecord("Doc", "http://old/"));
+        save(table, dir.path());
+        const std::string old = readFile(dataFile(dir, "Doc"));
+        ASSERT_EQ(old, recordBytes(makeRecord("Doc", "http://old/"))) << what;
 
-    table.put(0, makeRecord("Doc", "http://new/"));
-    // The disk takes only 1000 bytes of the new record.
-    ASSERT_EQ(runWithFileSizeLimit(1000,
-                                   [&] {
-                                       saveRecord(table, 0, dir.path());
-                                       return true;
-                                   }),
-              0);
-    EXPECT_EQ(readFile(dataFile(dir, "Doc")), old);
+        table.put(0, makeRecord("Doc", "http://new/"));
+        // The disk takes only 1000 bytes of the new record.
+        ASSERT_EQ(runWithFileSizeLimit(1000,
+                                       [&, &save = save] {
+                                           save(table, dir.path());
+                                           return true;
+                                       }),
+                  0)
+            << what;
+        EXPECT_EQ(readFile(dataFile(dir, "Doc")), old) << what;
+        EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"Doc.data"}) << what;
 
-    saveRecord(table, 0, dir.path());
-    EXPECT_EQ(fieldText(table.get(0).location), "http://new/");
-    EXPECT_EQ(readFile(dataFile(dir, "Doc")), recordBytes(makeRecord("Doc", "http://new/")));
+        save(table, dir.path());
+        EXPECT_EQ(readFile(dataFile(dir, "Doc")), recordBytes(makeRecord("Doc", "http://new/")))
+            << what;
+    }
 }
 
 } // namespace
