@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -147,7 +148,9 @@ bool writeTemporarySibling(const std::string& target, const DocumentRecord& stor
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string templ = folder + "/." + base + ".XXXXXX";
+    // Kept within NAME_MAX, so every target name that is valid has a sibling.
+    std::string templ =
+        folder + "/." + base.substr(0, NAME_MAX - std::strlen("..XXXXXX")) + ".XXXXXX";
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);

@@ -181,20 +181,23 @@ TEST(RecordFiles, ExitSaveWritesEveryUsedSlotWithRetrievingStoredAsWaiting)
     table.put(0, makeRecord("Busy", "http://busy/", DocumentStatus::Retrieving));
     table.put(2, makeRecord("Changed", "http://c/", DocumentStatus::Changed));
     table.put(4, makeAccountRecord("Account", "bob", "pw"));
+    const std::string longest(255 - 5, 'n'); // the longest name a file of the folder can have
+    table.put(5, makeRecord(longest));
     saveAllRecordsOnExit(table, dir.path());
 
-    EXPECT_EQ(listFolder(dir.path()),
-              (std::vector<std::string>{"Account.data", "Busy.data", "Changed.data"}));
+    EXPECT_EQ(
+        listFolder(dir.path()),
+        (std::vector<std::string>{"Account.data", "Busy.data", "Changed.data", longest + ".data"}));
     DocumentTable loaded(6);
-    ASSERT_EQ(loadAllRecords(loaded, dir.path(), nullptr), 3);
-    for (int j = 0; j < 3; ++j) {
+    ASSERT_EQ(loadAllRecords(loaded, dir.path(), nullptr), 4);
+    for (int j = 0; j < 4; ++j) {
         const DocumentRecord record = loaded.get(j);
         const std::string name(fieldText(record.displayName));
         if (name == "Busy") {
             EXPECT_EQ(record.status, static_cast<int32_t>(DocumentStatus::Waiting));
         } else if (name == "Changed") {
             EXPECT_EQ(record.status, static_cast<int32_t>(DocumentStatus::Changed));
-        } else {
+        } else if (name != longest) {
             ASSERT_EQ(name, "Account");
             EXPECT_EQ(fieldText(record.userName), "bob");
             EXPECT_EQ(fieldText(record.password), "pw");
