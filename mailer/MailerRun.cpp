@@ -40,6 +40,13 @@ private:
 
 } // namespace
 
+bool closesAfterRun(bool headless, bool testRun, MailerRunOutcome outcome)
+{
+    if (headless)
+        return true;
+    return !testRun && outcome != MailerRunOutcome::SettingsUnreadable;
+}
+
 std::string formatLogLine(std::string_view prefix, std::string_view text)
 {
     // The text ends at its first NUL, as a formatted "%s" would.

@@ -27,6 +27,11 @@ enum class MailerRunOutcome {
     Accepted,           // the server accepted the message; file deleted
 };
 
+// Whether the log window closes by itself once the run returned. A normal run closes it once
+// the settings were read; a test run, or a run that could not read them, leaves the log for
+// the user to read. Without a display nobody could read or close it, so it always closes.
+bool closesAfterRun(bool headless, bool testRun, MailerRunOutcome outcome);
+
 // `prefix` followed by `text`, cut to kLogLineMaxBytes without splitting a UTF-8 sequence.
 std::string formatLogLine(std::string_view prefix, std::string_view text);
 

@@ -42,11 +42,7 @@ int CRelvexApp::exec(int& argc, char** argv)
     CRelvexDlg window([&](CRelvexDlg& dialog) {
         outcome = sendNotification(dataFolder, switches.testRun,
                                    [](const std::string& line) { appendLogLine(line); });
-        // A normal run closes its window once the settings were read; a test run, or a run
-        // that could not read them, leaves the log for the user. Without a display nobody
-        // could read or close it, so the window always closes.
-        const bool keepOpen = switches.testRun || outcome == MailerRunOutcome::SettingsUnreadable;
-        if (headless || !keepOpen)
+        if (closesAfterRun(headless, switches.testRun, outcome))
             dialog.accept();
     });
     window.exec();

@@ -37,7 +37,9 @@ CLogList::CLogList(QWidget* parent) : QListWidget(parent)
     setWordWrap(false);
     setTextElideMode(Qt::ElideNone);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The extent is wider than the list, so both bars are always there; bars that come and
+    // go would resize the viewport and lay the items out again on every change.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 }
 
@@ -51,10 +53,14 @@ void CLogList::updateGeometries()
 {
     QListWidget::updateGeometries();
     // The lines' own width sets the range; the extent widens it when the lines are shorter.
+    if (m_updating)
+        return;
+    m_updating = true;
     QScrollBar* bar = horizontalScrollBar();
     const int byExtent = m_extent - viewport()->width();
     if (byExtent > bar->maximum())
         bar->setRange(0, byExtent);
+    m_updating = false;
 }
 
 CRelvexDlg::CRelvexDlg(Run run, QWidget* parent)

@@ -32,6 +32,7 @@ protected:
 
 private:
     int m_extent = 0;
+    bool m_updating = false;
 };
 
 class CRelvexDlg : public QDialog

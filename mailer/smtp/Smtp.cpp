@@ -163,9 +163,19 @@ int CSmtp::exchangeBytes(const char* command, std::size_t length, const std::str
 
 bool CSmtp::readReply()
 {
+    // The reply's text is kept in a buffer of kReplyBufferSize bytes. A reply is complete
+    // when a line ends that is not a continuation line ("250-..."), so every line of a
+    // multi-line reply is read even when the lines arrive apart; otherwise the rest would be
+    // taken as the reply to the next command. Continuation lines beyond the buffer are read
+    // and dropped. A first line that does not fit the buffer fails the read.
     char buffer[kReplyBufferSize] = {};
     std::size_t used = 0;
+    std::size_t textEnd = std::string::npos; // index of the LF that ends the stored text
+    char linePrefix[4] = {};
+    std::size_t prefixLength = 0;
+    bool complete = false;
     bool ok = false;
+
     const auto start = std::chrono::steady_clock::now();
     const int64_t timeout = std::clamp<int32_t>(replyTimeout, 0, 24 * 3600);
     auto secondsSpent = [&] {
@@ -174,31 +184,51 @@ bool CSmtp::readReply()
                                         .count());
     };
 
+    char overflow[kReplyBufferSize];
     for (;;) {
         const int64_t left = std::max<int64_t>(timeout - secondsSpent(), 0);
         if (m_socket.waitReadable(static_cast<int>(left * 1000)) != 1)
             break;
-        // One byte always stays free for the terminator.
-        const long got = m_socket.receive(buffer + used, sizeof buffer - 1 - used);
+        // One byte of the buffer always stays free for the terminator.
+        const bool stored = used < sizeof buffer - 1;
+        char* target = stored ? buffer + used : overflow;
+        const std::size_t room = stored ? sizeof buffer - 1 - used : sizeof overflow;
+        const long got = m_socket.receive(target, room);
         if (got <= 0)
             break;
-        used += static_cast<std::size_t>(got);
 
-        const std::size_t lfIndex = std::string_view(buffer, used).rfind('\n');
-        if (lfIndex != std::string_view::npos) {
-            // The text ends before the character in front of the last line feed (the CR).
-            used = lfIndex == 0 ? 0 : lfIndex - 1;
+        for (long k = 0; k < got && !complete; ++k) {
+            const char c = target[k];
+            if (c == '\n') {
+                const bool continuation = prefixLength == 4 && isDigit(linePrefix[0]) &&
+                                          isDigit(linePrefix[1]) && isDigit(linePrefix[2]) &&
+                                          linePrefix[3] == '-';
+                if (stored)
+                    textEnd = used + static_cast<std::size_t>(k);
+                complete = !continuation;
+                prefixLength = 0;
+            } else if (prefixLength < 4) {
+                linePrefix[prefixLength++] = c;
+            }
+        }
+        if (stored)
+            used += static_cast<std::size_t>(got);
+        if (complete) {
             ok = true;
             break;
         }
-        if (used >= sizeof buffer - 1)
-            break; // a reply line longer than the buffer: refuse it rather than cut it
+        if (used >= sizeof buffer - 1 && textEnd == std::string::npos)
+            break; // a first line longer than the buffer: refuse it rather than cut it
         if (secondsSpent() >= timeout) {
             ok = used > 0;
             break;
         }
     }
-    lastReply.assign(buffer, strnlen(buffer, used));
+    if (textEnd != std::string::npos) {
+        // The text ends before the character in front of the last stored line feed (the CR).
+        used = textEnd == 0 ? 0 : textEnd - 1;
+    }
+    lastReply.assign(buffer, strnlen(buffer, std::min(used, sizeof buffer - 1)));
     return ok;
 }
 

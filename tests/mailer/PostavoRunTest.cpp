@@ -1,0 +1,812 @@
+// The mailer as the monitor starts it: the hand-off files written in a temporary data folder,
+// the built Postavo started without a display (so it runs headless and logs to stderr), a
+// real SMTP server on 127.0.0.1, and the result checked where a user would see it: the mail
+// that arrived (read with Python's MIME parser), the files left behind, the log lines and the
+// exit status.
+#include "common/FixedText.h"
+#include "common/MailHandoff.h"
+#include "mailer/MailerRun.h"
+#include "mailer/MailerStart.h"
+#include "mailer/smtp/Smtp.h"
+#include "tests/support/TestSupport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace sentorix
+{
+namespace
+{
+
+using test::PeerProcess;
+using test::TempDir;
+using ::testing::ElementsAre;
+using ::testing::MatchesRegex;
+
+// --- the mailer's start-up rules and log lines ---------------------------------------------
+
+TEST(MailerSwitches, AreFoundAsCaseSensitiveSubstrings)
+{
+    struct Case {
+        const char* commandLine;
+        bool fromSentorix;
+        bool testRun;
+    };
+    const Case cases[] = {
+        {"/from_sentorix", true, false},
+        {"/test /from_sentorix", true, true},
+        {"/from_sentorix /test", true, true},
+        {"/test/from_sentorix", true, true},     // one argument holding both
+        {"x/from_sentorixy", true, false},       // anywhere in the line
+        {"/testing /from_sentorix", true, true}, // "/test" inside a longer word
+        {"/test", false, false},                 // test alone: only the notice
+        {"", false, false},
+        {"/FROM_SENTORIX", false, false}, // case matters
+        {"/TEST /from_sentorix", true, false},
+        {"/from_sentoriX /test", false, false},
+        {"from_sentorix", false, false}, // the slash is part of the switch
+    };
+    for (const Case& c : cases) {
+        const MailerSwitches s = parseMailerSwitches(c.commandLine);
+        EXPECT_EQ(s.fromSentorix, c.fromSentorix) << c.commandLine;
+        EXPECT_EQ(s.testRun, c.testRun) << c.commandLine;
+    }
+}
+
+TEST(MailerSwitches, CommandLineLeavesOutTheProgramName)
+{
+    const char* argv[] = {"/home/u/test/Postavo", "/from_sentorix", nullptr};
+    EXPECT_EQ(joinCommandLine(2, argv), "/from_sentorix");
+    EXPECT_FALSE(parseMailerSwitches(joinCommandLine(2, argv)).testRun);
+    const char* both[] = {"Postavo", "/test", "/from_sentorix", nullptr};
+    EXPECT_EQ(joinCommandLine(3, both), "/test /from_sentorix");
+}
+
+TEST(MailerLogLine, IsCutAt1023BytesOnACharacterBoundaryAndAtANul)
+{
+    const std::string prefix = "SMTP error: ";
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const std::string fits(1023 - prefix.size(), 'a');
+    // "é" is two bytes; placed so that its second byte would be byte 1024.
+    const std::string straddling = std::string(1022 - prefix.size(), 'b') + "\xC3\xA9" + "tail";
+    const Case cases[] = {
+        {"550 refused", prefix + "550 refused"},
+        {fits, prefix + fits},
+        {fits + "overflow", prefix + fits},
+        {straddling, prefix + std::string(1022 - prefix.size(), 'b')},
+        {std::string("421 bye\0hidden", 14), prefix + "421 bye"},
+        {"", prefix},
+    };
+    for (const Case& c : cases) {
+        const std::string line = formatLogLine(prefix, c.text);
+        EXPECT_EQ(line, c.expected);
+        EXPECT_LE(line.size(), kLogLineMaxBytes);
+    }
+}
+
+TEST(MailerWindow, ClosesAfterANormalRunAndAlwaysWithoutADisplay)
+{
+    using O = MailerRunOutcome;
+    struct Case {
+        bool headless;
+        bool testRun;
+        O outcome;
+        bool closes;
+    };
+    const Case cases[] = {
+        {false, false, O::Accepted, true},
+        {false, false, O::Refused, true},
+        {false, false, O::ConnectionFailed, true},
+        {false, false, O::SettingsUnreadable, false}, // the user reads why
+        {false, true, O::Accepted, false},            // a test run keeps its log
+        {false, true, O::SettingsUnreadable, false},
+        {true, false, O::SettingsUnreadable, true}, // nobody could close it
+        {true, true, O::Accepted, true},
+        {true, true, O::ConnectionFailed, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(closesAfterRun(c.headless, c.testRun, c.outcome), c.closes)
+            << c.headless << c.testRun << static_cast<int>(c.outcome);
+}
+
+// --- running the built program ------------------------------------------------------------
+
+struct RunResult {
+    bool ended = false; // ended by itself within the time allowed
+    int exitStatus = -1;
+    std::vector<std::string> lines; // stderr, one entry a line
+};
+
+// Postavo started as the monitor starts it, with its own data home and no display.
+class PostavoProcess
+{
+public:
+    PostavoProcess() = default;
+    PostavoProcess(const PostavoProcess&) = delete;
+    PostavoProcess& operator=(const PostavoProcess&) = delete;
+    ~PostavoProcess()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        if (m_stderr >= 0)
+            ::close(m_stderr);
+    }
+
+    // `runtimeDir` stands for the session's XDG_RUNTIME_DIR, which Qt expects to find.
+    bool start(const std::vector<std::string>& args, const std::string& dataHome,
+               const std::string& runtimeDir)
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry(*e);
+            const bool dropped =
+                entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
+                entry.rfind("XDG_DATA_HOME=", 0) == 0 || entry.rfind("QT_QPA_PLATFORM=", 0) == 0;
+            if (!dropped)
+                env.push_back(entry);
+        }
+        env.push_back("XDG_DATA_HOME=" + dataHome);
+        env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+
+        std::vector<std::string> argv{POSTAVO_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        std::vector<char*> cargv;
+        for (auto& a : argv)
+            cargv.push_back(a.data());
+        cargv.push_back(nullptr);
+        std::vector<char*> cenv;
+        for (auto& e : env)
+            cenv.push_back(e.data());
+        cenv.push_back(nullptr);
+        const int rc =
+            ::posix_spawn(&m_pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        if (rc != 0) {
+            m_pid = -1;
+            ::close(fds[0]);
+            return false;
+        }
+        m_stderr = fds[0];
+        return true;
+    }
+
+    // Collects stderr until the program ends; kills it when it has not ended by itself
+    // within `limit` (a run can wait 30 s for a silent server, so the limit is generous).
+    RunResult finish(std::chrono::seconds limit = std::chrono::seconds(120))
+    {
+        RunResult result;
+        std::string text;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        bool open = m_stderr >= 0;
+        while (open) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd pfd{m_stderr, POLLIN, 0};
+            if (::poll(&pfd, 1, static_cast<int>(left.count())) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(m_stderr, buffer, sizeof buffer);
+            if (n <= 0)
+                open = false;
+            else
+                text.append(buffer, static_cast<std::size_t>(n));
+        }
+        result.ended = !open;
+        if (!result.ended)
+            ::kill(m_pid, SIGKILL);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        if (result.ended && WIFEXITED(status))
+            result.exitStatus = WEXITSTATUS(status);
+
+        std::size_t start = 0;
+        while (start < text.size()) {
+            const std::size_t end = text.find('\n', start);
+            const std::size_t stop = end == std::string::npos ? text.size() : end;
+            result.lines.push_back(text.substr(start, stop - start));
+            start = stop + 1;
+        }
+        return result;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_stderr = -1;
+};
+
+// --- the hand-off files and the mail that arrived -------------------------------------------
+
+struct Settings {
+    std::string server;
+    std::string to = "alice@example.org";
+    std::string cc;
+    std::string bcc;
+    int32_t requiresAuth = 0;
+    std::string user;
+    std::string password;
+
+    Settings withTo(std::string v) const { return with(&Settings::to, std::move(v)); }
+    Settings withCc(std::string v) const { return with(&Settings::cc, std::move(v)); }
+    Settings withBcc(std::string v) const { return with(&Settings::bcc, std::move(v)); }
+    Settings withAuth(int32_t required, std::string name, std::string secret) const
+    {
+        Settings copy = *this;
+        copy.requiresAuth = required;
+        copy.user = std::move(name);
+        copy.password = std::move(secret);
+        return copy;
+    }
+
+private:
+    Settings with(std::string Settings::*member, std::string value) const
+    {
+        Settings copy = *this;
+        copy.*member = std::move(value);
+        return copy;
+    }
+};
+
+Settings at(std::string server)
+{
+    Settings s;
+    s.server = std::move(server);
+    return s;
+}
+
+std::string settingsBytes(const Settings& s)
+{
+    MailSettings record{};
+    record.sendOnChange = 1;
+    record.sendOnUnavailable = 1;
+    record.requiresAuth = s.requiresAuth;
+    setFieldText(record.authUserName, s.user, kMailTextMaxChars);
+    setFieldText(record.authPassword, s.password, kMailTextMaxChars);
+    setFieldText(record.smtpServer, s.server, kMailTextMaxChars);
+    setFieldText(record.toAddress, s.to, kMailTextMaxChars);
+    setFieldText(record.ccAddress, s.cc, kMailTextMaxChars);
+    setFieldText(record.bccAddress, s.bcc, kMailTextMaxChars);
+    return std::string(reinterpret_cast<const char*>(&record), sizeof record);
+}
+
+std::string unescape(const std::string& value)
+{
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        const char c = value[++i];
+        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+    }
+    return out;
+}
+
+using Fields = std::map<std::string, std::vector<std::string>>;
+
+// Message N saved by the server in `folder`, as the standard MIME parser reads it.
+Fields readMessage(const std::string& folder, int n)
+{
+    const std::string command = std::string("/usr/bin/python3 '") + SENTORIX_MAILER_TEST_DIR +
+                                "/read_message.py' '" + folder + "' " + std::to_string(n);
+    Fields fields;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return fields;
+    std::string text;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, got);
+    ::pclose(pipe);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start);
+        const std::size_t tab = line.find('\t');
+        if (tab != std::string::npos)
+            fields[line.substr(0, tab)].push_back(unescape(line.substr(tab + 1)));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return fields;
+}
+
+std::string field(const Fields& fields, const std::string& name)
+{
+    const auto it = fields.find(name);
+    return it == fields.end() || it->second.empty() ? std::string("<missing>") : it->second[0];
+}
+
+std::vector<std::string> fieldList(const Fields& fields, const std::string& name)
+{
+    const auto it = fields.find(name);
+    return it == fields.end() ? std::vector<std::string>{} : it->second;
+}
+
+int messageCount(const std::string& folder)
+{
+    int count = 0;
+    for (const std::string& name : test::listFolder(folder))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0)
+            ++count;
+    return count;
+}
+
+// The body a reader gets for a body text: the text and one empty line more, which the
+// end-of-data sequence after the text's own last line end adds.
+std::string received(const std::string& text)
+{
+    return text + "\r\n";
+}
+
+// The body a reader gets for a MessageLog: its lines as the mailer reads them (CR CR LF ->
+// CR LF).
+std::string bodyOf(const std::string& storedEntries)
+{
+    std::string body;
+    for (std::size_t i = 0; i < storedEntries.size(); ++i) {
+        if (storedEntries[i] == '\r' && i + 1 < storedEntries.size() &&
+            storedEntries[i + 1] == '\n')
+            continue;
+        body += storedEntries[i];
+    }
+    return received(body);
+}
+
+const char* const kDoneLine = R"(Done - [0-9]{4}/[0-9]{2}/[0-9]{2} \[[0-9]{2}:[0-9]{2}:[0-9]{2}\])";
+
+class PostavoRun : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ::mkdir((home.path() + "/Tarnwick").c_str(), 0700);
+        ::mkdir(dataFolder.c_str(), 0700);
+        ::mkdir(mailFolder.c_str(), 0700);
+    }
+
+    // Starts the aiosmtpd server.
+    bool startServer()
+    {
+        std::vector<std::string> args{"0", mailFolder};
+        server = std::make_unique<PeerProcess>("smtp_server.py", args);
+        return server->start();
+    }
+
+    // Starts the same server with a recipient prefix it refuses, holding at RCPT TO, or with
+    // AUTH LOGIN prompting as common mail servers do.
+    bool startGateServer(std::vector<std::string> options)
+    {
+        std::vector<std::string> args{"0", mailFolder};
+        args.insert(args.end(), options.begin(), options.end());
+        server = std::make_unique<PeerProcess>("../mailer/smtp_gate_server.py", args);
+        return server->start();
+    }
+
+    std::string serverText() const { return "127.0.0.1:" + std::to_string(server->port()); }
+
+    void writeSettings(const char* file, const Settings& s)
+    {
+        test::writeFile(data(file), settingsBytes(s));
+    }
+
+    std::string data(const std::string& name) const { return dataFolder + "/" + name; }
+
+    RunResult run(const std::vector<std::string>& args)
+    {
+        PostavoProcess postavo;
+        if (!postavo.start(args, home.path(), runtime.path()))
+            return {};
+        return postavo.finish();
+    }
+
+    TempDir home;
+    TempDir mail;
+    TempDir runtime;
+    std::string dataFolder = home.path() + "/Tarnwick/Sentorix";
+    std::string mailFolder = mail.path() + "/received";
+    std::unique_ptr<PeerProcess> server;
+};
+
+const std::string kEntries =
+    formatMessageEntry("2011/05/07 [09:03:00]", "Changed", "Syslog", "/var/log/syslog") +
+    formatMessageEntry("2011/05/07 [09:04:10]", "Unable to retrieve", "Café Überblick",
+                       "https://example.org/café?x=1&y=2");
+
+TEST_F(PostavoRun, NormalRunMailsTheMessageLogDeletesItAndEnds)
+{
+    ASSERT_TRUE(startServer());
+    writeSettings(kMailSettingsFile, at(serverText()));
+    test::writeFile(data(kMessageLogFile), kEntries);
+
+    const RunResult r = run({"/from_sentorix"});
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 0);
+    ASSERT_EQ(r.lines.size(), 4u);
+    EXPECT_EQ(r.lines[0], "Email configuration file read OK.");
+    EXPECT_EQ(r.lines[1], "Connecting to " + serverText() + "...");
+    EXPECT_EQ(r.lines[2], "Sending email...");
+    EXPECT_THAT(r.lines[3], MatchesRegex(kDoneLine));
+
+    ASSERT_EQ(messageCount(mailFolder), 1);
+    const Fields m = readMessage(mailFolder, 1);
+    EXPECT_EQ(field(m, "defects"), "0");
+    EXPECT_EQ(field(m, "mail-from"), "alice@example.org");
+    EXPECT_THAT(fieldList(m, "rcpt"), ElementsAre("alice@example.org"));
+    EXPECT_EQ(field(m, "from-name"), "Sentorix");
+    EXPECT_EQ(field(m, "from-address"), "alice@example.org");
+    EXPECT_THAT(fieldList(m, "to"), ElementsAre("alice@example.org"));
+    EXPECT_EQ(field(m, "subject"), "Sentorix Email Notification");
+    EXPECT_EQ(field(m, "x-mailer"), "Postavo");
+    EXPECT_EQ(field(m, "multipart"), "0");
+    EXPECT_EQ(field(m, "content-type"), "text/plain");
+    EXPECT_EQ(field(m, "charset"), "utf-8");
+    // The accented name arrives readable in the charset the part names.
+    EXPECT_EQ(field(m, "body"), bodyOf(kEntries));
+
+    // Only the settings stay; the consumed MessageLog and its claimed copy are gone.
+    EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
+}
+
+TEST_F(PostavoRun, TestRunMailsTheTestTextAndTouchesNothingElse)
+{
+    ASSERT_TRUE(startServer());
+    // The settings in force name a server that is not there: a test run must not use them.
+    writeSettings(kMailSettingsFile, at("127.0.0.1:1").withTo("old@example.org"));
+    writeSettings(kTestMailSettingsFile, at(serverText()).withTo("bob@example.org"));
+    test::writeFile(data(kMessageLogFile), kEntries);
+    const std::string settingsBefore = test::readFile(data(kMailSettingsFile));
+
+    const RunResult r = run({"/test", "/from_sentorix"});
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 0);
+    ASSERT_EQ(r.lines.size(), 4u);
+    EXPECT_EQ(r.lines[0], "Email configuration file read OK.");
+    EXPECT_EQ(r.lines[1], "Connecting to " + serverText() + "...");
+    EXPECT_EQ(r.lines[2], "Sending email...");
+    EXPECT_THAT(r.lines[3], MatchesRegex(kDoneLine));
+
+    ASSERT_EQ(messageCount(mailFolder), 1);
+    const Fields m = readMessage(mailFolder, 1);
+    EXPECT_THAT(fieldList(m, "rcpt"), ElementsAre("bob@example.org"));
+    EXPECT_EQ(field(m, "body"), received(kTestMessageBody));
+
+    EXPECT_FALSE(test::exists(data(kTestMailSettingsFile)));
+    EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
+    EXPECT_EQ(test::readFile(data(kMailSettingsFile)), settingsBefore);
+}
+
+TEST_F(PostavoRun, MissingOrEmptyMessageLogMailsTheFixedText)
+{
+    struct Case {
+        const char* name;
+        bool writeEmptyLog;
+    };
+    for (const Case c : {Case{"no MessageLog", false}, Case{"empty MessageLog", true}}) {
+        SCOPED_TRACE(c.name);
+        TempDir mailHome;
+        mailFolder = mailHome.path() + "/m";
+        ASSERT_TRUE(startServer());
+        writeSettings(kMailSettingsFile, at(serverText()));
+        if (c.writeEmptyLog)
+            test::writeFile(data(kMessageLogFile), "");
+
+        const RunResult r = run({"/from_sentorix"});
+
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.exitStatus, 0);
+        ASSERT_EQ(messageCount(mailFolder), 1);
+        EXPECT_EQ(field(readMessage(mailFolder, 1), "body"), received(kNoDetailsBody));
+        EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
+    }
+}
+
+TEST_F(PostavoRun, UnreadableSettingsSendNothingDeleteNothingAndStillEnd)
+{
+    struct Case {
+        const char* name;
+        bool testRun;
+        std::size_t settingsSize; // 0 = no file
+        const char* logLine;
+    };
+    const char* const missing =
+        "Cannot read email configuration file that is created by Sentorix program.";
+    const char* const shortRecord = "Cannot read email configuration data from file.";
+    const Case cases[] = {
+        {"normal run, no settings", false, 0, missing},
+        {"normal run, 495 bytes", false, 495, shortRecord},
+        {"test run, no settings", true, 0, missing},
+        {"test run, 495 bytes", true, 495, shortRecord},
+    };
+    ASSERT_TRUE(startServer());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::string& name : test::listFolder(dataFolder))
+            ::unlink(data(name).c_str());
+        test::writeFile(data(kMessageLogFile), kEntries);
+        const char* file = c.testRun ? kTestMailSettingsFile : kMailSettingsFile;
+        if (c.settingsSize > 0)
+            test::writeFile(data(file), settingsBytes(at(serverText())).substr(0, c.settingsSize));
+        const auto before = test::listFolder(dataFolder);
+
+        const RunResult r = run(c.testRun ? std::vector<std::string>{"/test", "/from_sentorix"}
+                                          : std::vector<std::string>{"/from_sentorix"});
+
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_THAT(r.lines, ElementsAre(c.logLine));
+        EXPECT_EQ(test::listFolder(dataFolder), before);
+        EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
+    }
+    EXPECT_EQ(messageCount(mailFolder), 0);
+}
+
+TEST_F(PostavoRun, UnreachableServerLogsConnectionFailedAndStillDeletesTheConsumedFile)
+{
+    // A socket bound but not listening: a connection to its port is refused at once.
+    const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(blocker, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string unreachable = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+
+    struct Case {
+        bool testRun;
+        const char* consumed;
+    };
+    for (const Case c : {Case{false, kMessageLogFile}, Case{true, kTestMailSettingsFile}}) {
+        SCOPED_TRACE(c.consumed);
+        writeSettings(c.testRun ? kTestMailSettingsFile : kMailSettingsFile, at(unreachable));
+        test::writeFile(data(kMessageLogFile), kEntries);
+
+        const RunResult r = run(c.testRun ? std::vector<std::string>{"/test", "/from_sentorix"}
+                                          : std::vector<std::string>{"/from_sentorix"});
+
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_THAT(r.lines,
+                    ElementsAre("Email configuration file read OK.",
+                                "Connecting to " + unreachable + "...", "Connection failed."));
+        EXPECT_FALSE(test::exists(data(c.consumed)));
+        if (c.testRun) {
+            EXPECT_TRUE(test::exists(data(kMessageLogFile)));
+        }
+    }
+    ::close(blocker);
+}
+
+TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
+{
+    ASSERT_TRUE(startGateServer({"--refuse", "nobody"}));
+    struct Case {
+        const char* name;
+        Settings settings;
+        int exitStatus;
+        std::vector<std::string> smtpLines; // between "Sending email..." and "Done"
+        std::vector<std::string> delivered; // envelope recipients of the mail, if one came
+    };
+    const Case cases[] = {
+        {"CC refused",
+         at(serverText()).withCc("nobody@example.org"),
+         0,
+         {"SMTP message: 550 5.1.1 <nobody@example.org>: Recipient address rejected"},
+         {"alice@example.org"}},
+        {"the only recipient refused",
+         at(serverText()).withTo("nobody@example.org"),
+         1,
+         {"SMTP message: 550 5.1.1 <nobody@example.org>: Recipient address rejected",
+          "SMTP error: 550 5.1.1 <nobody@example.org>: Recipient address rejected"},
+         {}},
+    };
+    int expectedMessages = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeSettings(kMailSettingsFile, c.settings);
+        test::writeFile(data(kMessageLogFile), kEntries);
+
+        const RunResult r = run({"/from_sentorix"});
+
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.exitStatus, c.exitStatus);
+        ASSERT_EQ(r.lines.size(), 4 + c.smtpLines.size());
+        EXPECT_EQ(r.lines[2], "Sending email...");
+        EXPECT_EQ(std::vector<std::string>(r.lines.begin() + 3, r.lines.end() - 1), c.smtpLines);
+        EXPECT_THAT(r.lines.back(), MatchesRegex(kDoneLine));
+        EXPECT_FALSE(test::exists(data(kMessageLogFile)));
+        if (!c.delivered.empty()) {
+            ++expectedMessages;
+            ASSERT_EQ(messageCount(mailFolder), expectedMessages);
+            EXPECT_EQ(fieldList(readMessage(mailFolder, expectedMessages), "rcpt"), c.delivered);
+        }
+        EXPECT_EQ(messageCount(mailFolder), expectedMessages);
+    }
+}
+
+TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
+{
+    ASSERT_TRUE(startGateServer({"--auth", "mailer", "s3cret:@/"}));
+    const std::string readOk = "Email configuration file read OK\\.";
+    const std::string connecting = "Connecting to 127\\.0\\.0\\.1:[0-9]+\\.\\.\\.";
+    const std::string sending = "Sending email\\.\\.\\.";
+    const std::string refusedLogin[] = {"SMTP message: 535 .*", "SMTP error: 535 .*"};
+    const std::string authRequired = "SMTP error: 530 .*";
+
+    // A refused login is logged as a message and then as an error, at the greeting and again
+    // at every MAIL FROM answered with 530; then the 530 itself is the error.
+    std::vector<std::string> wrongPassword{readOk, connecting, refusedLogin[0], refusedLogin[1],
+                                           sending};
+    for (int i = 0; i < CSmtp::kMailFromRetries; ++i)
+        wrongPassword.insert(wrongPassword.end(), {refusedLogin[0], refusedLogin[1]});
+    wrongPassword.insert(wrongPassword.end(), {authRequired, kDoneLine});
+
+    struct Case {
+        const char* name;
+        int32_t requiresAuth;
+        const char* password;
+        int exitStatus;
+        std::vector<std::string> lines; // regexes
+        int messages;                   // messages received so far
+    };
+    const Case cases[] = {
+        {"required, right password",
+         1,
+         "s3cret:@/",
+         0,
+         {readOk, connecting, sending, kDoneLine},
+         1},
+        // The stored credentials are not used, so the server keeps refusing MAIL FROM.
+        {"not required, credentials stored",
+         0,
+         "s3cret:@/",
+         1,
+         {readOk, connecting, sending, authRequired, kDoneLine},
+         1},
+        {"required, wrong password", 1, "wrong", 1, wrongPassword, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeSettings(kMailSettingsFile,
+                      at(serverText()).withAuth(c.requiresAuth, "mailer", c.password));
+        test::writeFile(data(kMessageLogFile), kEntries);
+
+        const RunResult r = run({"/from_sentorix"});
+
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.exitStatus, c.exitStatus);
+        ASSERT_EQ(r.lines.size(), c.lines.size()) << ::testing::PrintToString(r.lines);
+        for (std::size_t i = 0; i < c.lines.size(); ++i)
+            EXPECT_THAT(r.lines[i], MatchesRegex(c.lines[i])) << i;
+        EXPECT_EQ(messageCount(mailFolder), c.messages);
+        EXPECT_FALSE(test::exists(data(kMessageLogFile)));
+    }
+    EXPECT_EQ(field(readMessage(mailFolder, 1), "body"), bodyOf(kEntries));
+}
+
+TEST_F(PostavoRun, CcIsListedInToAndBccOnlyInTheEnvelope)
+{
+    ASSERT_TRUE(startServer());
+    writeSettings(kMailSettingsFile, at(serverText())
+                                         .withTo("alice@example.org")
+                                         .withCc("carol@example.org")
+                                         .withBcc("dave@example.org"));
+
+    const RunResult r = run({"/from_sentorix"});
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 0);
+    ASSERT_EQ(messageCount(mailFolder), 1);
+    const Fields m = readMessage(mailFolder, 1);
+    EXPECT_THAT(fieldList(m, "rcpt"),
+                ElementsAre("alice@example.org", "carol@example.org", "dave@example.org"));
+    EXPECT_THAT(fieldList(m, "to"), ElementsAre("alice@example.org", "carol@example.org"));
+    EXPECT_EQ(field(m, "cc"), "");
+    EXPECT_EQ(field(m, "bcc"), "");
+    EXPECT_EQ(field(m, "defects"), "0");
+}
+
+TEST_F(PostavoRun, EntryAppendedDuringTheRunIsKeptForTheNextRun)
+{
+    ASSERT_TRUE(startGateServer({"--hold"}));
+    writeSettings(kMailSettingsFile, at(serverText()));
+    const std::string first =
+        formatMessageEntry("2011/05/07 [09:03:00]", "Changed", "First", "/srv/first.txt");
+    const std::string late =
+        formatMessageEntry("2011/05/07 [09:03:05]", "Changed", "Late", "/srv/late.txt");
+    test::writeFile(data(kMessageLogFile), first);
+
+    PostavoProcess postavo;
+    ASSERT_TRUE(postavo.start({"/from_sentorix"}, home.path(), runtime.path()));
+    // The server holds the session at RCPT TO: the mailer has read its MessageLog by now.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!test::exists(mailFolder + "/held") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(test::exists(mailFolder + "/held"));
+    // The monitor appends while the mailer is in the middle of its session.
+    ASSERT_TRUE(appendToMessageLog(dataFolder, late));
+    test::writeFile(mailFolder + "/release", "");
+
+    const RunResult r = postavo.finish();
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 0);
+    ASSERT_EQ(messageCount(mailFolder), 1);
+    EXPECT_EQ(field(readMessage(mailFolder, 1), "body"), bodyOf(first));
+    EXPECT_EQ(test::readFile(data(kMessageLogFile)), late);
+    EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMessageLogFile, kMailSettingsFile));
+
+    // The next run mails the late entry.
+    const RunResult next = run({"/from_sentorix"});
+    ASSERT_TRUE(next.ended);
+    EXPECT_EQ(next.exitStatus, 0);
+    ASSERT_EQ(messageCount(mailFolder), 2);
+    EXPECT_EQ(field(readMessage(mailFolder, 2), "body"), bodyOf(late));
+    EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
+}
+
+TEST_F(PostavoRun, WithoutTheRequiredSwitchOnlyTheNoticeIsShown)
+{
+    ASSERT_TRUE(startServer());
+    writeSettings(kMailSettingsFile, at(serverText()));
+    writeSettings(kTestMailSettingsFile, at(serverText()));
+    test::writeFile(data(kMessageLogFile), kEntries);
+    const auto before = test::listFolder(dataFolder);
+
+    const std::vector<std::vector<std::string>> commandLines = {
+        {}, {"/test"}, {"/FROM_SENTORIX"}, {"/From_Sentorix", "/test"}};
+    for (const auto& args : commandLines) {
+        const RunResult r = run(args);
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_THAT(r.lines, ElementsAre("Postavo is not a stand-alone program.", "",
+                                         "Sentorix program will execute this program "
+                                         "automatically."));
+    }
+    EXPECT_EQ(test::listFolder(dataFolder), before);
+    EXPECT_EQ(messageCount(mailFolder), 0);
+}
+
+} // namespace
+} // namespace sentorix
