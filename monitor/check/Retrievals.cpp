@@ -17,9 +17,12 @@
 #include "monitor/data/Options.h"
 #include "platform/TempFile.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace sentorix
 {
@@ -27,10 +30,17 @@ namespace
 {
 
 // One body on its way to disk. The target is prepared when the first piece arrives (or when
-// an empty body completes), so nothing is opened or created for a URL that cannot be opened:
-// it learns whether this is a first fetch (no readable ContentFile), creates the TempFile and,
-// for the simple comparison of a later fetch, compares every piece with the ContentFile as it
-// is written.
+// an empty body completes), so nothing is opened or created for a URL that cannot be opened;
+// preparing learns whether this is a first fetch (no readable ContentFile).
+//
+// A first fetch, and a later fetch compared by count or middle, write the whole body to a
+// TempFile. A later fetch compared whole reads the ContentFile along with the body, piece by
+// piece (one read of the piece's size, and one more byte at the end, so a longer ContentFile
+// differs too), and creates the TempFile only at the first difference: it then writes the
+// part found equal from the ContentFile (read and written in the same mode, which gives back
+// the bytes the body had) and goes on with the body. An unchanged document thus costs no file
+// creation, no write and no deletion, while a changed one ends with the same TempFile as if
+// every piece had been written as it came.
 class BodyTarget
 {
 public:
@@ -47,14 +57,8 @@ public:
     {
         m_prepared = true;
         m_firstFetch = !m_content.open(m_contentPath, m_mode);
-        m_tempPath = createTempFile(m_dataFolder);
-        if (m_tempPath.empty() || !m_temp.open(m_tempPath, m_mode, OpenForWrite::Existing)) {
-            m_tempMissing = true;
-            return false;
-        }
-        if (!m_firstFetch && m_compareWhole)
-            m_comparison.emplace(m_content, m_temp);
-        return true;
+        m_comparing = !m_firstFetch && m_compareWhole;
+        return m_comparing || openTemp();
     }
 
     // The body sink: false stops the transfer (the TempFile could not be had or written).
@@ -62,34 +66,48 @@ public:
     {
         if (!m_prepared && !prepare())
             return false;
-        if (m_tempMissing)
-            return false;
-        const bool ok = m_comparison ? m_comparison->feed(data, size) : m_temp.write(data, size);
-        if (!ok)
+        if (m_comparing && !m_different) {
+            if (sameAsStored(data, size)) {
+                m_equalBytes += size;
+                return true;
+            }
+            m_different = true;
+            if (!startTempFromStored())
+                return false;
+        }
+        if (!m_temp.write(data, size)) {
             m_writeFailed = true;
-        return ok;
+            return false;
+        }
+        return true;
     }
 
     // The body is complete: the end-of-body comparison read, then the TempFile is closed.
-    // False when the TempFile could not be written whole.
+    // False when the TempFile could not be had or written whole.
     bool finish()
     {
         if (!m_prepared && !prepare())
             return false;
-        if (m_tempMissing)
-            return false;
-        bool ok = m_comparison ? m_comparison->finish() : true;
-        ok = m_temp.close() && ok;
+        if (m_comparing && !m_different) {
+            char extra;
+            if (m_content.read(&extra, 1) != 0) {
+                m_different = true;
+                if (!startTempFromStored())
+                    return false;
+            }
+        }
         m_content.close();
-        if (!ok)
+        if (m_temp.isOpen() && !m_temp.close()) {
             m_writeFailed = true;
-        return ok;
+            return false;
+        }
+        return true;
     }
 
     // Moves the complete TempFile over the ContentFile.
     bool replaceContent()
     {
-        if (std::rename(m_tempPath.c_str(), m_contentPath.c_str()) != 0)
+        if (m_tempPath.empty() || std::rename(m_tempPath.c_str(), m_contentPath.c_str()) != 0)
             return false;
         m_tempPath.clear();
         return true;
@@ -98,7 +116,6 @@ public:
     // Closes and deletes the TempFile, when there is one.
     void discard()
     {
-        m_comparison.reset();
         if (m_temp.isOpen())
             m_temp.close();
         m_content.close();
@@ -109,24 +126,69 @@ public:
 
     bool firstFetch() const { return m_firstFetch; }
     bool tempMissing() const { return m_tempMissing; }
-    bool writeFailed() const { return m_writeFailed; }
     bool storageFailed() const { return m_tempMissing || m_writeFailed; }
-    bool different() const { return m_comparison && m_comparison->different(); }
+    bool different() const { return m_different; }
     const std::string& tempPath() const { return m_tempPath; }
 
 private:
+    bool openTemp()
+    {
+        m_tempPath = createTempFile(m_dataFolder);
+        if (m_tempPath.empty() || !m_temp.open(m_tempPath, m_mode, OpenForWrite::Existing)) {
+            m_tempMissing = true;
+            return false;
+        }
+        return true;
+    }
+
+    bool sameAsStored(const char* data, std::size_t size)
+    {
+        if (m_scratch.size() < size)
+            m_scratch.resize(size);
+        const long got = m_content.read(m_scratch.data(), size);
+        return got >= 0 && static_cast<std::size_t>(got) == size &&
+               std::memcmp(m_scratch.data(), data, size) == 0;
+    }
+
+    // The TempFile at the first difference: the part of the body found equal, taken from
+    // the ContentFile.
+    bool startTempFromStored()
+    {
+        if (!openTemp())
+            return false;
+        InputFile stored;
+        if (!stored.open(m_contentPath, m_mode)) {
+            m_writeFailed = true;
+            return false;
+        }
+        std::vector<char> block(kBodyPieceSize);
+        std::size_t left = m_equalBytes;
+        while (left > 0) {
+            const long got = stored.read(block.data(), std::min(left, block.size()));
+            if (got <= 0 || !m_temp.write(block.data(), static_cast<std::size_t>(got))) {
+                m_writeFailed = true;
+                return false;
+            }
+            left -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
     std::string m_dataFolder;
     std::string m_contentPath;
     FileMode m_mode;
     bool m_compareWhole;
     bool m_prepared = false;
     bool m_firstFetch = false;
+    bool m_comparing = false;
+    bool m_different = false;
     bool m_tempMissing = false;
     bool m_writeFailed = false;
+    std::size_t m_equalBytes = 0;
     InputFile m_content;
     OutputFile m_temp;
     std::string m_tempPath;
-    std::optional<StreamComparison> m_comparison;
+    std::vector<char> m_scratch;
 };
 
 int32_t clampCount(int64_t count)

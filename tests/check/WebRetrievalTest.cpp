@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace sentorix::test
@@ -176,17 +177,56 @@ TEST_F(WebRetrieval, WebFileCutShortIsChanged)
     EXPECT_EQ(h.content(doc), "abc");
 }
 
-TEST_F(WebRetrieval, DifferenceInTheFirstPieceStillStoresTheWholeBody)
+// Wherever the difference lies (in the first piece, many pieces in, in the last byte, or in
+// the length), the ContentFile afterwards holds exactly the new body in its stored form.
+TEST_F(WebRetrieval, ChangedBodyIsStoredWholeWhereverItDiffers)
 {
-    std::string body(200000, 'x');
-    for (std::size_t i = 0; i < body.size(); i += 97)
-        body[i] = static_cast<char>('a' + i % 26);
-    const int doc = addWeb(serve(body), DocumentKind::WebFile);
-    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
-    body[10] = '#';
-    serve(body);
-    EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
-    EXPECT_EQ(h.content(doc), body);
+    std::string base(200000, 'x');
+    for (std::size_t i = 0; i < base.size(); i += 61)
+        base[i] = '\n';
+    for (std::size_t i = 30; i < base.size(); i += 97)
+        base[i] = '\r';
+    auto textForm = [](const std::string& body) {
+        std::string stored;
+        for (char c : body) {
+            if (c == '\n')
+                stored += '\r';
+            stored += c;
+        }
+        return stored;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(std::string&)> change;
+    };
+    const Case cases[] = {
+        {"first piece", [](std::string& b) { b[10] = '#'; }},
+        {"many pieces in", [](std::string& b) { b[150001] = '#'; }},
+        {"last byte", [](std::string& b) { b.back() = '#'; }},
+        {"longer", [](std::string& b) { b += "tail\n"; }},
+        {"shorter", [](std::string& b) { b.resize(b.size() - 1); }},
+        {"empty", [](std::string& b) { b.clear(); }},
+    };
+    for (const Case& c : cases) {
+        for (const DocumentKind kind : {DocumentKind::WebPage, DocumentKind::WebFile}) {
+            EngineHarness e;
+            const std::string path = serve(base);
+            DocumentSpec spec;
+            spec.kind = kind;
+            spec.name = "doc";
+            spec.location = s_server->url(path);
+            const int doc = e.add(spec);
+            ASSERT_EQ(e.check(doc), DocumentStatus::Ready);
+            std::string body = base;
+            c.change(body);
+            serve(body);
+            EXPECT_EQ(e.check(doc), DocumentStatus::Changed) << c.what;
+            const std::string expected = kind == DocumentKind::WebPage ? textForm(body) : body;
+            EXPECT_TRUE(e.content(doc) == expected) << c.what;
+            EXPECT_TRUE(e.tempFiles().empty()) << c.what;
+            serve(base);
+        }
+    }
 }
 
 TEST_F(WebRetrieval, CountMethodSeesOnlyTheCount)
