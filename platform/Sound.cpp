@@ -3,6 +3,9 @@
 #include <canberra.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace sentorix
 {
 namespace
@@ -10,6 +13,21 @@ namespace
 
 // Every sound of the program is played under one id, so cancelling it cuts off the last one.
 constexpr uint32_t kSoundId = 1;
+
+// Whether there is anything to play on: a sound server's socket or a sound card. Without
+// either, opening a context only makes the sound libraries print their failures on the
+// standard error of a headless program.
+bool soundOutputPresent()
+{
+    if (const char* server = std::getenv("PULSE_SERVER"); server && *server)
+        return true;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        const std::string socket = std::string(runtime) + "/pulse/native";
+        if (::access(socket.c_str(), F_OK) == 0)
+            return true;
+    }
+    return ::access("/dev/snd", F_OK) == 0;
+}
 
 } // namespace
 
@@ -30,6 +48,10 @@ bool CanberraSoundPlayer::ensureContext()
         return true;
     if (m_unavailable)
         return false;
+    if (!soundOutputPresent()) {
+        m_unavailable = true;
+        return false;
+    }
     ca_context* context = nullptr;
     if (ca_context_create(&context) != CA_SUCCESS) {
         m_unavailable = true;
