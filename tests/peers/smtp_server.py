@@ -10,7 +10,8 @@ FOLDER    every accepted message is saved there as two files, N counting from 1:
           Both are complete before the server answers the end of the data, so a client that
           has read its 250 can read them at once.
 --auth    offer AUTH LOGIN (and PLAIN) without TLS, accept only this user and password, and
-          answer MAIL FROM with 530 until the client has logged in. Without it no AUTH is
+          answer MAIL FROM with 530 until the client has logged in. The LOGIN prompts are
+          the customary "Username:" and "Password:" (base64). Without it no AUTH is
           offered and any sender is accepted.
 
 Prints one line "READY <port>" on stdout when listening and nothing else there; logs go to
@@ -51,6 +52,12 @@ class SavingHandler:
         return "250 OK"
 
 
+class LoginPromptSMTP(SMTP):
+    # The customary AUTH LOGIN prompts, as most servers send them (aiosmtpd's own differ).
+    AuthLoginUsernameChallenge = "Username:"
+    AuthLoginPasswordChallenge = "Password:"
+
+
 def make_authenticator(user, password):
     def authenticator(server, session, envelope, mechanism, auth_data):
         ok = (isinstance(auth_data, LoginPassword)
@@ -58,7 +65,8 @@ def make_authenticator(user, password):
               and auth_data.password == password.encode())
         logging.info("auth %s as %r: %s", mechanism,
                      getattr(auth_data, "login", None), ok)
-        return AuthResult(success=ok)
+        # handled=False lets the server answer a failure with its 535 line.
+        return AuthResult(success=ok, handled=False)
     return authenticator
 
 
@@ -85,7 +93,7 @@ def main(argv):
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(
-        loop.create_server(lambda: SMTP(handler, loop=loop, **kwargs), "127.0.0.1", port))
+        loop.create_server(lambda: LoginPromptSMTP(handler, loop=loop, **kwargs), "127.0.0.1", port))
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, loop.stop)
     actual = server.sockets[0].getsockname()[1]
