@@ -1,7 +1,5 @@
 #include "mailer/smtp/TransferEncoding.h"
 
-#include "mailer/smtp/Base64.h"
-
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -64,6 +62,65 @@ template <typename LineFn> void forEachLine(std::string_view in, LineFn&& line)
         pos = end + 1;
         if (pos < size && in[pos] == '\n')
             ++pos;
+    }
+}
+
+// Two base64 characters for every 12-bit value, so three bytes take two look-ups.
+struct PairTable {
+    char pairs[4096][2];
+    constexpr PairTable() : pairs()
+    {
+        constexpr char alphabet[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int v = 0; v < 4096; ++v) {
+            pairs[v][0] = alphabet[v >> 6];
+            pairs[v][1] = alphabet[v & 63];
+        }
+    }
+};
+constexpr PairTable kBase64Pairs;
+
+// Length of the base64 text of `length` bytes in lines of 76 separated by CR LF.
+std::size_t base64WrappedLength(std::size_t length)
+{
+    const std::size_t chars = (length + 2) / 3 * 4;
+    const std::size_t breaks = chars == 0 ? 0 : (chars - 1) / kEncodedLineWidth;
+    return chars + 2 * breaks;
+}
+
+// Writes the base64 form of `length` bytes into `out` in lines of 76 characters separated by
+// CR LF, the last line shorter and without a line end: the codec's output broken by
+// wrapLines (base64 holds no break character), made in one pass straight into the result.
+// `out` has room for base64WrappedLength(length).
+void encodeBase64Wrapped(const unsigned char* in, std::size_t length, char* out)
+{
+    static_assert(kEncodedLineWidth % 4 == 0);
+    constexpr std::size_t kBytesPerLine = kEncodedLineWidth / 4 * 3;
+    auto group = [](const unsigned char* p, char* o) {
+        const uint32_t v = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+        std::memcpy(o, kBase64Pairs.pairs[v >> 12], 2);
+        std::memcpy(o + 2, kBase64Pairs.pairs[v & 0xFFF], 2);
+    };
+    std::size_t pos = 0;
+    while (length - pos >= kBytesPerLine) {
+        for (std::size_t k = 0; k < kBytesPerLine / 3; ++k)
+            group(in + pos + 3 * k, out + 4 * k);
+        out += kEncodedLineWidth;
+        pos += kBytesPerLine;
+        if (pos < length) {
+            out[0] = '\r';
+            out[1] = '\n';
+            out += 2;
+        }
+    }
+    for (; length - pos >= 3; pos += 3, out += 4)
+        group(in + pos, out);
+    if (pos < length) {
+        const unsigned char last[3] = {in[pos], pos + 1 < length ? in[pos + 1] : uint8_t{0}, 0};
+        group(last, out);
+        out[3] = '=';
+        if (pos + 1 == length)
+            out[2] = '=';
     }
 }
 
@@ -163,46 +220,43 @@ void encodeQuotedPrintable(std::string& out, std::string_view in)
     out.clear();
     if (in.empty())
         return;
+    out.reserve(in.size() + in.size() / 8 + 16);
 
-    std::string escaped;
-    escaped.reserve(in.size() + in.size() / 8 + 16);
-    for (char ch : in) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (isQuotedPrintableLiteral(c)) {
-            escaped.push_back(ch);
-        } else {
-            escaped.push_back('=');
-            escaped.push_back(kHexDigits[c >> 4]);
-            escaped.push_back(kHexDigits[c & 0x0F]);
-        }
-    }
-
-    out.reserve(escaped.size() + escaped.size() / 60 * 3 + 8);
+    // CR and LF are never escaped, so the lines of the escaped text are the escaped lines of
+    // the input: each line is escaped into one reused buffer and then cut.
     constexpr std::size_t kMaxLine = kEncodedLineWidth;
-    std::string tail; // the last part of a line once a trailing blank has been escaped
-    forEachLine(escaped, [&](std::string_view line, bool endedWithCr) {
-        for (;;) {
-            while (line.size() > kMaxLine) {
-                // Cut after 75 characters, or earlier so that no "=XX" is split.
-                std::size_t cut = kMaxLine - 1;
-                if (line[kMaxLine - 2] == '=')
-                    cut = kMaxLine - 2;
-                else if (line[kMaxLine - 3] == '=')
-                    cut = kMaxLine - 3;
-                out.append(line.data(), cut);
-                out.append("=\r\n", 3);
-                line.remove_prefix(cut);
+    std::string escaped;
+    forEachLine(in, [&](std::string_view raw, bool endedWithCr) {
+        escaped.clear();
+        for (char ch : raw) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (isQuotedPrintableLiteral(c)) {
+                escaped.push_back(ch);
+            } else {
+                escaped.push_back('=');
+                escaped.push_back(kHexDigits[c >> 4]);
+                escaped.push_back(kHexDigits[c & 0x0F]);
             }
-            if (!line.empty() && (line.back() == ' ' || line.back() == '\t')) {
-                // A blank at the end of a line would be lost in transit: escape it.
-                const char blank = line.back();
-                std::string next(line.substr(0, line.size() - 1));
-                next.append(blank == ' ' ? "=20" : "=09");
-                tail.swap(next);
-                line = tail;
-                continue;
-            }
-            break;
+        }
+        // A blank at the end of a line would be lost in transit: escape it. Doing this before
+        // the cuts gives the same cuts, which only look at the first 75 characters of a part
+        // longer than 76.
+        if (!escaped.empty() && (escaped.back() == ' ' || escaped.back() == '\t')) {
+            const char blank = escaped.back();
+            escaped.pop_back();
+            escaped.append(blank == ' ' ? "=20" : "=09");
+        }
+        std::string_view line = escaped;
+        while (line.size() > kMaxLine) {
+            // Cut after 75 characters, or earlier so that no "=XX" is split.
+            std::size_t cut = kMaxLine - 1;
+            if (line[kMaxLine - 2] == '=')
+                cut = kMaxLine - 2;
+            else if (line[kMaxLine - 3] == '=')
+                cut = kMaxLine - 3;
+            out.append(line.data(), cut);
+            out.append("=\r\n", 3);
+            line.remove_prefix(cut);
         }
         out.append(line);
         if (endedWithCr)
@@ -272,19 +326,27 @@ void encodePartBody(int32_t encoding, std::string& text, std::string& encodingNa
         encodingName = "quoted-printable";
         encodeQuotedPrintable(result, asText);
         break;
-    case static_cast<int32_t>(TransferEncoding::Base64): {
+    case static_cast<int32_t>(TransferEncoding::Base64):
+        // Straight into the result; the same text as CBase64::encode and wrapLines at 76.
         encodingName = "base64";
-        CBase64 codec;
-        codec.encode(bytes, input.size());
-        wrapLines(result, codec.encodedView(), kEncodedLineWidth);
+        {
+            // The caller's buffer is reused unless the data block lives inside it.
+            const auto* own = reinterpret_cast<const unsigned char*>(text.data());
+            const bool inside = data != nullptr && data >= own && data < own + text.size();
+            if (!inside)
+                result.swap(text);
+        }
+        result.clear();
+        result.resize(base64WrappedLength(input.size()));
+        encodeBase64Wrapped(bytes, input.size(), result.data());
         break;
-    }
     default:
         break;
     }
 
     // Base64 text holds no period, and most text none at a line start: skip the copy then.
-    if (result.empty() || (result[0] != '.' && result.find("\r\n.") == std::string::npos))
+    if (encoding == static_cast<int32_t>(TransferEncoding::Base64) || result.empty() ||
+        (result[0] != '.' && result.find("\r\n.") == std::string::npos))
         text = std::move(result);
     else
         doubleLeadingPeriods(text, result);

@@ -2,6 +2,8 @@
 // and encodePartBody as a whole.
 #include "mailer/smtp/TransferEncoding.h"
 
+#include "mailer/smtp/Base64.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -235,4 +237,23 @@ TEST(EncodePartBody, AutomaticSendsABlockWithANulAsBase64)
             joined.push_back(c);
     }
     EXPECT_EQ(joined.size(), (200u + 2) / 3 * 4);
+}
+
+TEST(EncodePartBody, Base64MatchesTheCodecWrappedAt76)
+{
+    // encodePartBody writes base64 lines in one pass; they must equal CBase64 output broken
+    // by wrapLines, for every remainder and around whole lines (57 bytes per line).
+    std::string data;
+    for (int i = 0; i < 400; ++i)
+        data.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
+    for (std::size_t n : {0u, 1u, 2u, 3u, 56u, 57u, 58u, 113u, 114u, 115u, 171u, 399u, 400u}) {
+        CBase64 codec;
+        codec.encode(reinterpret_cast<const unsigned char*>(data.data()), n);
+        std::string expected;
+        wrapLines(expected, codec.encodedView(), 76);
+        std::string text = "previous content of the caller's buffer";
+        std::string name;
+        encodePartBody(4, text, name, reinterpret_cast<const unsigned char*>(data.data()), n);
+        EXPECT_EQ(text, expected) << n;
+    }
 }
