@@ -1,4 +1,5 @@
 #include "CliCheck.h"
+#include "CliSupport.h"
 
 #include "monitor/check/CheckEngine.h"
 #include "monitor/check/HeadlessView.h"
@@ -9,9 +10,6 @@
 #include "monitor/data/Options.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
-
-#include <cstring>
-#include <strings.h>
 
 #include <iostream>
 
@@ -28,18 +26,6 @@ public:
     void armTimer(int, long long) override {}
     void stopTimer(int) override {}
 };
-
-int findByName(const DocumentTable& table, const std::string& name)
-{
-    for (int i = 0; i < table.capacity(); ++i) {
-        if (!table.isUsed(i))
-            continue;
-        std::string own = table.displayName(i);
-        if (own.size() == name.size() && strncasecmp(own.data(), name.data(), own.size()) == 0)
-            return i;
-    }
-    return -1;
-}
 
 // The documents a request will have checked once its workers are done: what it marks Waiting
 // and what was Waiting already (workers claim every Waiting document they pass).
@@ -68,39 +54,15 @@ std::vector<int> documentsToBeChecked(const DocumentTable& table, const std::vec
 
 } // namespace
 
-void printList(const DocumentTable& table, std::ostream& out)
-{
-    for (int i = 0; i < table.capacity(); ++i) {
-        if (!table.isUsed(i))
-            continue;
-        DocumentRecord rec = table.get(i);
-        std::string lastCheck(rec.lastCheck, strnlen(rec.lastCheck, sizeof rec.lastCheck));
-        out << table.displayName(i) << '\t' << kindText(rec.kind) << '\t' << statusText(rec.status)
-            << '\t' << (lastCheck.empty() ? "?" : lastCheck) << '\n';
-    }
-}
-
 int runCheck(const std::vector<std::string>& names, DocumentTable& table,
              const std::string& dataFolder, const std::string& installFolder)
 {
-    HeadlessView view([](const std::string& text, MessageIcon) {
-        std::string oneLine = text;
-        for (char& c : oneLine)
-            if (c == '\n')
-                c = ' ';
-        std::cerr << "sentorix-cli: " << oneLine << "\n";
-    });
+    HeadlessView view([](const std::string& text, MessageIcon) { refuse(text); });
     loadAllRecords(table, dataFolder, &view);
 
     std::vector<int> named;
-    for (const std::string& name : names) {
-        int index = findByName(table, name);
-        if (index < 0) {
-            std::cerr << "sentorix-cli: no document named '" << name << "'\n";
-            return 2;
-        }
-        named.push_back(index);
-    }
+    if (!resolveDocumentNames(table, names, named))
+        return kExitUsage;
 
     OptionsStore options;
     loadOptions(options, dataFolder);

@@ -1,7 +1,6 @@
 // The list output and the check command of sentorix-cli.
 #pragma once
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,10 +11,6 @@ class DocumentTable;
 
 namespace sentorix::cli
 {
-
-// One line per document in slot order: name, type, status and last check ("?" when never
-// checked), separated by one TAB.
-void printList(const DocumentTable& table, std::ostream& out);
 
 // Checks the named documents (all but the Changed ones when `names` is empty), waits for the
 // workers, hands notifications to the mailer when e-mail is on, saves as the monitor does at

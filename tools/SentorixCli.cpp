@@ -2,6 +2,7 @@
 // scheduled job, on the same DataFolder and with the same files as the windowed monitor.
 #include "CliCheck.h"
 #include "CliOptions.h"
+#include "CliSupport.h"
 
 #include "common/DataFolder.h"
 #include "common/FixedText.h"
@@ -25,48 +26,12 @@ using namespace sentorix::cli;
 namespace
 {
 
-constexpr int kExitUsage = 2;
-
-int refuse(const std::string& message)
-{
-    std::cerr << "sentorix-cli: " << message << "\n";
-    return kExitUsage;
-}
-
 bool usableFolder(const std::string& folder)
 {
     struct stat st {
     };
     return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
            ::access(folder.c_str(), R_OK | W_OK | X_OK) == 0;
-}
-
-// The first used slot whose name equals `name` without regard to (ASCII) letter case.
-int findByName(const DocumentTable& table, const std::string& name)
-{
-    for (int i = 0; i < table.capacity(); ++i) {
-        if (!table.isUsed(i))
-            continue;
-        std::string own = table.displayName(i);
-        if (own.size() == name.size() && strncasecmp(own.data(), name.data(), own.size()) == 0)
-            return i;
-    }
-    return -1;
-}
-
-// Resolves every name before anything is changed, so an unknown name changes nothing.
-bool resolveNames(const DocumentTable& table, const std::vector<std::string>& names,
-                  std::vector<int>& indexes)
-{
-    for (const std::string& name : names) {
-        int index = findByName(table, name);
-        if (index < 0) {
-            refuse("no document named '" + name + "'");
-            return false;
-        }
-        indexes.push_back(index);
-    }
-    return true;
 }
 
 int runList(const DocumentTable& table)
@@ -87,16 +52,8 @@ int runAdd(CliOptions& options, DocumentTable& table, const std::string& dataFol
     }
     StagedRecordResult staged =
         buildStagedRecord(doc, table, DocumentDialogMode::Add, -1, dataFolder);
-    if (!staged.ok) {
-        // The dialog's messages may hold line breaks; the refusal stays one line.
-        std::string oneLine = staged.message;
-        for (std::size_t p; (p = oneLine.find("\n\n")) != std::string::npos;)
-            oneLine.replace(p, 2, " ");
-        for (char& c : oneLine)
-            if (c == '\n')
-                c = ' ';
-        return refuse(oneLine);
-    }
+    if (!staged.ok)
+        return refuse(staged.message);
     int slot = table.findFreeSlot();
     if (slot < 0)
         return refuse("the document list is full (" + std::to_string(table.capacity()) +
@@ -116,7 +73,7 @@ void deleteRecordFiles(const std::string& dataFolder, const std::string& name)
 int runRemove(const CliOptions& options, DocumentTable& table, const std::string& dataFolder)
 {
     std::vector<int> indexes;
-    if (!resolveNames(table, options.names, indexes))
+    if (!resolveDocumentNames(table, options.names, indexes))
         return kExitUsage;
     for (int index : indexes) {
         if (!table.isUsed(index))
@@ -134,7 +91,7 @@ int runMarkChecked(const CliOptions& options, DocumentTable& table, const std::s
         for (int i = 0; i < table.capacity(); ++i)
             if (table.isUsed(i))
                 indexes.push_back(i);
-    } else if (!resolveNames(table, options.names, indexes)) {
+    } else if (!resolveDocumentNames(table, options.names, indexes)) {
         return kExitUsage;
     }
     for (int index : indexes) {
