@@ -8,7 +8,8 @@
 
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
 std::string joinPath(const std::string& folder, const std::string& name);
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <string_view>
 
-namespace sentorix {
+namespace sentorix
+{
 
 // The text of a field up to its first NUL, or the whole field when it holds none.
-template <std::size_t N>
-std::string_view fieldText(const char (&field)[N])
+template <std::size_t N> std::string_view fieldText(const char (&field)[N])
 {
     return std::string_view(field, strnlen(field, N));
 }

@@ -4,7 +4,8 @@
 #include <ctime>
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
 // Room a caller's buffer needs for the time text and its terminator.
 inline constexpr std::size_t kTimeTextSize = 22;

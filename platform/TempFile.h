@@ -4,7 +4,8 @@
 
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
 // Creates the file and returns its path; empty when no name could be had.
 std::string createTempFile(const std::string& folder, const std::string& prefix = "KTP");

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
-namespace sentorix {
+namespace sentorix
+{
 
 static_assert(std::endian::native == std::endian::little,
               "the stored records are little-endian and are read as they lie in memory");

@@ -13,11 +13,13 @@
 #include <mutex>
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
 class MonitorView;
 
-class DocumentTable {
+class DocumentTable
+{
 public:
     // Room for the largest lists people keep, with headroom; a free slot costs no memory
     // until it is used, because the table is allocated zero-filled by the system.

@@ -7,9 +7,11 @@
 #include <mutex>
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
-class MailSettingsStore {
+class MailSettingsStore
+{
 public:
     MailSettingsStore();
     MailSettings get() const;

@@ -5,7 +5,8 @@
 
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
 class DocumentTable;
 class MailSettingsStore;

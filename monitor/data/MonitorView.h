@@ -5,11 +5,13 @@
 
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
 enum class MessageIcon { Information, Warning, Question, Stop };
 
-class MonitorView {
+class MonitorView
+{
 public:
     virtual ~MonitorView() = default;
 

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <functional>
-#include <vector>
 #include <mutex>
+#include <vector>
 
-namespace sentorix {
+namespace sentorix
+{
 
-class NotifiedList {
+class NotifiedList
+{
 public:
     static constexpr int kEmpty = 9999;
 

@@ -7,7 +7,8 @@
 #include <mutex>
 #include <string>
 
-namespace sentorix {
+namespace sentorix
+{
 
 struct OptionsRecord {
     int32_t periodicCheck;
@@ -41,7 +42,8 @@ inline constexpr const char* kOptionsFile = "Sentorix.option";
 OptionsRecord defaultOptions();
 
 // The options in force, read by workers and changed by the UI thread.
-class OptionsStore {
+class OptionsStore
+{
 public:
     OptionsStore();
     OptionsRecord get() const;

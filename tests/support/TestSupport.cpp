@@ -17,7 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace sentorix::test {
+namespace sentorix::test
+{
 
 TempDir::TempDir()
 {
@@ -52,7 +53,8 @@ void writeFile(const std::string& path, const std::string& bytes)
 
 bool exists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -65,15 +67,24 @@ std::vector<std::string> listFolder(const std::string& path)
     return names;
 }
 
-std::string peersDir() { return SENTORIX_PEERS_DIR; }
-std::string testDataDir() { return SENTORIX_TEST_DATA_DIR; }
+std::string peersDir()
+{
+    return SENTORIX_PEERS_DIR;
+}
+std::string testDataDir()
+{
+    return SENTORIX_TEST_DATA_DIR;
+}
 
 PeerProcess::PeerProcess(std::string script, std::vector<std::string> args)
     : m_script(std::move(script)), m_args(std::move(args))
 {
 }
 
-PeerProcess::~PeerProcess() { stop(); }
+PeerProcess::~PeerProcess()
+{
+    stop();
+}
 
 bool PeerProcess::start()
 {

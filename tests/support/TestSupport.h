@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-namespace sentorix::test {
+namespace sentorix::test
+{
 
-class TempDir {
+class TempDir
+{
 public:
     TempDir();
     ~TempDir();
@@ -28,7 +30,8 @@ std::vector<std::string> listFolder(const std::string& path);
 // A peer server: /usr/bin/python3 <peers>/<script> <args...>. The script prints one line
 // "READY <port>" on its standard output when it listens; start() waits for it (up to 20 s).
 // The process is killed when the object goes away.
-class PeerProcess {
+class PeerProcess
+{
 public:
     PeerProcess(std::string script, std::vector<std::string> args);
     ~PeerProcess();
