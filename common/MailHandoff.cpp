@@ -3,15 +3,21 @@
 #include "common/DataFolder.h"
 #include "common/TextFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace sentorix
 {
@@ -31,6 +37,12 @@ namespace sentorix
 //    the meantime land in a new "Postavo.msg" and wait for the next run.
 // So every entry ends up whole in exactly one file: a claimed one, which the mailer sends, or
 // the current MessageLog.
+//
+// A mailer that dies between its claim and the delete leaves its claimed file behind. The
+// claimed name carries the claiming process's id, so the next run can tell such a file from
+// one that a running mailer is still sending: it takes over every claimed file whose owner is
+// gone (renaming it to a claimed name of its own, which only one run can do), sends those
+// entries first and deletes them with its own claim.
 
 namespace
 {
@@ -99,6 +111,69 @@ std::string renameToClaimedName(const std::string& dataFolder, const std::string
         return {};
     }
     return {};
+}
+
+// The process id in a claimed name "Postavo.msg.<pid>.<n>.claimed"; 0 when `name` is not one.
+pid_t claimedNameOwner(const std::string& name)
+{
+    const std::string prefix = std::string(kMessageLogFile) + ".";
+    const std::string suffix = ".claimed";
+    if (name.size() <= prefix.size() + suffix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return 0;
+    const std::string middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::size_t dot = middle.find('.');
+    if (dot == std::string::npos || dot == 0 || dot > 9 || dot + 1 == middle.size())
+        return 0;
+    const auto digits = [](const std::string& text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (!digits(middle.substr(0, dot)) || !digits(middle.substr(dot + 1)))
+        return 0;
+    return static_cast<pid_t>(std::strtol(middle.substr(0, dot).c_str(), nullptr, 10));
+}
+
+// The state letter and start time (seconds since the epoch) of process `pid` from /proc;
+// false when they cannot be read.
+bool processStatus(pid_t pid, char& state, long long& startedAt)
+{
+    std::ifstream statFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(statFile, line))
+        return false;
+    // The command name in parentheses may hold blanks: the fields follow its last ')'.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos)
+        return false;
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    unsigned long long startTicks = 0;
+    // Field 3 is the state and field 22 the start time in clock ticks after boot.
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+        if (index == 3)
+            state = field.empty() ? '?' : field[0];
+        if (index == 22)
+            startTicks = std::strtoull(field.c_str(), nullptr, 10);
+    }
+    if (!fields)
+        return false;
+
+    std::ifstream systemStat("/proc/stat");
+    long long bootTime = -1;
+    while (std::getline(systemStat, line)) {
+        if (line.rfind("btime ", 0) == 0) {
+            bootTime = std::atoll(line.c_str() + 6);
+            break;
+        }
+    }
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    if (bootTime < 0 || ticksPerSecond <= 0)
+        return false;
+    startedAt = bootTime + static_cast<long long>(startTicks /
+                                                  static_cast<unsigned long long>(ticksPerSecond));
+    return true;
 }
 
 void appendTextMode(std::string& out, const std::string& text)
@@ -184,6 +259,68 @@ std::optional<std::string> claimMessageLog(const std::string& dataFolder)
     return std::nullopt;
 }
 
+bool claimOwnerRunning(pid_t pid, long long claimedAt)
+{
+    if (pid <= 0)
+        return false;
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return false;
+    char state = '?';
+    long long startedAt = 0;
+    if (!processStatus(pid, state, startedAt))
+        return true; // it exists; without /proc nothing more can be told
+    if (state == 'Z' || state == 'X')
+        return false; // ended, not yet reaped by its parent
+    // The boot time has whole seconds: allow one more before calling the process too young.
+    return startedAt <= claimedAt + 1;
+}
+
+std::vector<std::string> claimMessageLogs(const std::string& dataFolder)
+{
+    struct LeftOver {
+        struct timespec modified;
+        std::string name;
+    };
+    std::vector<LeftOver> leftOvers;
+    if (DIR* folder = ::opendir(dataFolder.c_str())) {
+        while (const dirent* entry = ::readdir(folder)) {
+            const std::string name = entry->d_name;
+            const pid_t owner = claimedNameOwner(name);
+            if (owner == 0)
+                continue;
+            struct stat st {
+            };
+            if (::lstat(joinPath(dataFolder, name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            // A rename sets the change time, so it tells when the file was claimed.
+            if (claimOwnerRunning(owner, static_cast<long long>(st.st_ctim.tv_sec)))
+                continue;
+            leftOvers.push_back({st.st_mtim, name});
+        }
+        ::closedir(folder);
+    }
+    // Oldest first: a file claimed earlier had its last entry appended earlier.
+    std::sort(leftOvers.begin(), leftOvers.end(), [](const LeftOver& a, const LeftOver& b) {
+        if (a.modified.tv_sec != b.modified.tv_sec)
+            return a.modified.tv_sec < b.modified.tv_sec;
+        if (a.modified.tv_nsec != b.modified.tv_nsec)
+            return a.modified.tv_nsec < b.modified.tv_nsec;
+        return a.name < b.name;
+    });
+
+    std::vector<std::string> claimed;
+    for (const LeftOver& leftOver : leftOvers) {
+        // Taken under this process's name: if this run dies too, the next one finds it again;
+        // another run that took it first leaves nothing to rename.
+        std::string taken = renameToClaimedName(dataFolder, joinPath(dataFolder, leftOver.name));
+        if (!taken.empty())
+            claimed.push_back(std::move(taken));
+    }
+    if (std::optional<std::string> own = claimMessageLog(dataFolder))
+        claimed.push_back(std::move(*own));
+    return claimed;
+}
+
 std::string formatMessageEntry(const std::string& timeText, const std::string& event,
                                const std::string& name, const std::string& location)
 {
@@ -224,32 +361,43 @@ bool readMailSettings(const std::string& dataFolder, bool testRun, MailSettings&
 
 std::string readMessageBody(const std::string& path)
 {
+    return readMessageBody(std::vector<std::string>{path});
+}
+
+std::string readMessageBody(const std::vector<std::string>& paths)
+{
     constexpr std::size_t kPieceMax = 1022; // a read buffer of 1023 with its terminator
     constexpr std::size_t kTotalLimit = 8000;
-
-    InputFile file;
-    if (!file.open(path, FileMode::Text))
-        return kNoDetailsBody;
 
     std::string body;
     body.reserve(8192);
     std::size_t total = 0;
     std::string piece;
-    for (;;) {
-        piece.clear();
-        if (file.readLine(piece, kPieceMax) == 0)
+    bool full = false;
+    for (const std::string& path : paths) {
+        InputFile file;
+        if (!file.open(path, FileMode::Text))
+            continue;
+        for (;;) {
+            piece.clear();
+            if (file.readLine(piece, kPieceMax) == 0)
+                break;
+            // The piece is text: it ends at its first NUL, and one that starts with NUL ends
+            // the text of this file.
+            piece.resize(strnlen(piece.data(), piece.size()));
+            if (piece.empty())
+                break;
+            total += piece.size();
+            if (total >= kTotalLimit) {
+                full = true;
+                break;
+            }
+            body += piece;
+        }
+        file.close();
+        if (full)
             break;
-        // The piece is text: it ends at its first NUL, and one that starts with NUL ends
-        // the body.
-        piece.resize(strnlen(piece.data(), piece.size()));
-        if (piece.empty())
-            break;
-        total += piece.size();
-        if (total >= kTotalLimit)
-            break;
-        body += piece;
     }
-    file.close();
     if (body.empty())
         return kNoDetailsBody;
     return body;

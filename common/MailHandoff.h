@@ -8,8 +8,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
-namespace sentorix {
+namespace sentorix
+{
 
 inline constexpr const char* kMailSettingsFile = "Sentorix.mail";
 inline constexpr const char* kTestMailSettingsFile = "Sentorix.mail.tmp";
@@ -62,6 +65,19 @@ bool appendToMessageLog(const std::string& dataFolder, const std::string& entryB
 // Entries appended from then on go to a new MessageLog and are kept for the next run.
 std::optional<std::string> claimMessageLog(const std::string& dataFolder);
 
+// True while the claimed file whose name carries `pid` and that was claimed at `claimedAt`
+// (seconds since the epoch) may still be in the hands of the mailer that claimed it: that
+// process exists, is not a zombie, and did not start after the claim (a process started later
+// only got the id of a mailer that has ended).
+bool claimOwnerRunning(pid_t pid, long long claimedAt);
+
+// The claimed files a mailer run sends and then deletes, oldest first: claimed files left by
+// mailer runs that ended before deleting them (crashed or killed), taken over under this
+// process's own name, followed by this run's claim of the MessageLog, if there is one. A file
+// claimed by a running mailer is never taken; of two runs that find the same left-over file
+// only one gets it.
+std::vector<std::string> claimMessageLogs(const std::string& dataFolder);
+
 // The three stored lines of one entry: "<time> <event>: <name>", the location and an empty
 // line, each ending CR CR LF.
 std::string formatMessageEntry(const std::string& timeText, const std::string& event,
@@ -84,5 +100,10 @@ inline constexpr const char* kTestMessageBody = "This is a test message from Sen
 // 1022 characters while the running total stays below 8000; kNoDetailsBody when the file is
 // missing or yields nothing.
 std::string readMessageBody(const std::string& path);
+
+// The same for several claimed files read one after the other as one text: the piece and
+// total rules run on across the files, and a piece that begins with NUL ends only the text of
+// its own file. kNoDetailsBody when no file yields anything.
+std::string readMessageBody(const std::vector<std::string>& paths);
 
 } // namespace sentorix

@@ -6,8 +6,8 @@
 #include "mailer/smtp/Smtp.h"
 
 #include <cstdio>
-#include <optional>
 #include <utility>
+#include <vector>
 
 namespace sentorix
 {
@@ -93,14 +93,15 @@ MailerRunOutcome sendNotification(const std::string& dataFolder, bool testRun, c
         return MailerRunOutcome::SettingsUnreadable;
 
     // A normal run takes the MessageLog away from the monitor before reading it; entries the
-    // monitor appends from now on start a new MessageLog and wait for the next run.
-    std::optional<std::string> claimed;
+    // monitor appends from now on start a new MessageLog and wait for the next run. Claimed
+    // files left by runs that died before deleting them are taken too and sent first.
+    std::vector<std::string> claimed;
     std::string body;
     if (testRun) {
         body = kTestMessageBody;
     } else {
-        claimed = claimMessageLog(dataFolder);
-        body = claimed ? readMessageBody(*claimed) : std::string(kNoDetailsBody);
+        claimed = claimMessageLogs(dataFolder);
+        body = readMessageBody(claimed);
     }
     MailMessage message = buildNotificationMessage(settings, std::move(body));
 
@@ -127,8 +128,9 @@ MailerRunOutcome sendNotification(const std::string& dataFolder, bool testRun, c
     // The consumed file goes after every attempt, whether the mail went out or not.
     if (testRun)
         std::remove(joinPath(dataFolder, kTestMailSettingsFile).c_str());
-    else if (claimed)
-        std::remove(claimed->c_str());
+    else
+        for (const std::string& path : claimed)
+            std::remove(path.c_str());
     return outcome;
 }
 

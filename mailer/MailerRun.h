@@ -40,8 +40,9 @@ std::string formatLogLine(std::string_view prefix, std::string_view text);
 // recipient, the BCC address as a blind one, and one text/plain part.
 MailMessage buildNotificationMessage(const MailSettings& settings, std::string body);
 
-// The whole run in `dataFolder`. A normal run claims the MessageLog, mails its text (or the
-// fixed text when there is none) and deletes the claimed file after the attempt, so entries
+// The whole run in `dataFolder`. A normal run claims the MessageLog, together with claimed
+// files left by earlier runs that died before deleting them, mails their text (or the fixed
+// text when there is none) and deletes the claimed files after the attempt, so entries
 // appended meanwhile stay for the next run; a test run mails the fixed test text and deletes
 // "Sentorix.mail.tmp".
 MailerRunOutcome sendNotification(const std::string& dataFolder, bool testRun, const LogLine& log);

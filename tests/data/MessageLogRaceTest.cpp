@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -213,6 +215,150 @@ TEST(MessageLogRace, AppendThatTheDiskRefusesLeavesNoPartialEntry)
         1);
     EXPECT_EQ(readFile(dir.file("Postavo.msg")), first);
     EXPECT_FALSE(appendToMessageLog(dir.file("missing"), first));
+}
+
+// A mailer process that claims the MessageLog in `folder` and then waits to be ended; returns
+// once the claim is made, with the path of the claimed file.
+struct ClaimingMailer {
+    pid_t pid = -1;
+    std::string claimed;
+};
+
+ClaimingMailer startClaimingMailer(const std::string& folder)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return {};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        const auto claimed = claimMessageLog(folder);
+        const std::string path = claimed.value_or("");
+        if (::write(fds[1], path.data(), path.size()) < 0)
+            ::_exit(1);
+        ::close(fds[1]);
+        for (;;)
+            ::pause();
+    }
+    ::close(fds[1]);
+    ClaimingMailer mailer;
+    mailer.pid = child;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        mailer.claimed.append(buffer, static_cast<std::size_t>(got));
+    ::close(fds[0]);
+    return mailer;
+}
+
+TEST(MessageLogClaims, ClaimOfAMailerThatDiedIsSentFirstAndALiveMailersIsLeftAlone)
+{
+    enum class End { KilledAndReaped, KilledNotReaped };
+    for (const End end : {End::KilledAndReaped, End::KilledNotReaped}) {
+        SCOPED_TRACE(end == End::KilledAndReaped ? "reaped" : "zombie");
+        TempDir dir;
+        ASSERT_TRUE(appendToMessageLog(dir.path(), entryFor("died-1")));
+        ASSERT_TRUE(appendToMessageLog(dir.path(), entryFor("died-2")));
+        const ClaimingMailer dead = startClaimingMailer(dir.path());
+        ASSERT_GT(dead.pid, 0);
+        ASSERT_FALSE(dead.claimed.empty());
+        ASSERT_EQ(::kill(dead.pid, SIGKILL), 0);
+        if (end == End::KilledAndReaped) {
+            ASSERT_EQ(::waitpid(dead.pid, nullptr, 0), dead.pid);
+        } else {
+            // Ended but not yet waited for: the id still exists, as a zombie.
+            siginfo_t info{};
+            ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(dead.pid), &info, WEXITED | WNOWAIT), 0);
+        }
+
+        ASSERT_TRUE(appendToMessageLog(dir.path(), entryFor("live")));
+        const ClaimingMailer live = startClaimingMailer(dir.path());
+        ASSERT_GT(live.pid, 0);
+        ASSERT_TRUE(appendToMessageLog(dir.path(), entryFor("new")));
+
+        const std::vector<std::string> claimed = claimMessageLogs(dir.path());
+        ASSERT_EQ(claimed.size(), 2u);
+        EXPECT_FALSE(exists(dead.claimed));
+        EXPECT_EQ(readFile(claimed[0]), entryFor("died-1") + entryFor("died-2"));
+        EXPECT_EQ(readFile(claimed[1]), entryFor("new"));
+        // One body, in that order, as if the entries had stayed in one MessageLog.
+        writeFile(dir.file("joined"), entryFor("died-1") + entryFor("died-2") + entryFor("new"));
+        EXPECT_EQ(readMessageBody(claimed), readMessageBody(dir.file("joined")));
+        EXPECT_EQ(readFile(live.claimed), entryFor("live"));
+
+        // Taken over under this process's name: a second run finds nothing left to take.
+        EXPECT_TRUE(claimMessageLogs(dir.path()).empty());
+        EXPECT_TRUE(exists(claimed[0]));
+
+        ::kill(live.pid, SIGKILL);
+        ::waitpid(live.pid, nullptr, 0);
+        if (end == End::KilledNotReaped)
+            ::waitpid(dead.pid, nullptr, 0);
+    }
+}
+
+TEST(MessageLogClaims, OwnerRunsOnlyWhileItsProcessExistsAndIsOlderThanTheClaim)
+{
+    const pid_t ended = ::fork();
+    if (ended == 0)
+        ::_exit(0);
+    ASSERT_GT(ended, 0);
+    ASSERT_EQ(::waitpid(ended, nullptr, 0), ended);
+    const long long now = static_cast<long long>(std::time(nullptr));
+
+    struct Case {
+        const char* what;
+        pid_t pid;
+        long long claimedAt;
+        bool running;
+    };
+    const Case cases[] = {
+        {"this process, claim made now", ::getpid(), now, true},
+        // The id was given to this process long after the claim: its owner has ended.
+        {"this process, claim made in 1970", ::getpid(), 0, false},
+        {"an ended and reaped process", ended, now, false},
+        {"no process id", 0, now, false},
+        {"a negative id", -1, now, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(claimOwnerRunning(c.pid, c.claimedAt), c.running) << c.what;
+}
+
+TEST(MessageLogClaims, BodyRulesRunOnAcrossTheClaimedFiles)
+{
+    TempDir dir;
+    const std::string line(98, 'x');
+    std::string sevenThousandNineHundred;
+    for (int i = 0; i < 79; ++i)
+        sevenThousandNineHundred += line + "\r\r\n";
+    writeFile(dir.file("a"), sevenThousandNineHundred);
+    writeFile(dir.file("b"), "yy\r\r\n");
+    writeFile(dir.file("c"), line + "\r\r\nzz\r\r\n");
+    writeFile(dir.file("nul"), std::string("first\r\r\n\0rest\r\r\n", 16));
+    writeFile(dir.file("empty"), "");
+
+    std::string kept;
+    for (int i = 0; i < 79; ++i)
+        kept += line + "\r\n";
+    struct Case {
+        std::vector<std::string> files;
+        std::string body;
+    };
+    const Case cases[] = {
+        // 7900 + 4 stays below 8000; the next 100 would reach it, so it and all after it go.
+        {{"a", "b", "c"}, kept + "yy\r\n"},
+        {{"b", "a"}, "yy\r\n" + kept},
+        // A NUL ends the text of its own file only; missing and empty files add nothing.
+        {{"nul", "missing", "empty", "b"}, "first\r\nyy\r\n"},
+        {{"missing", "empty"}, kNoDetailsBody},
+        {{}, kNoDetailsBody},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> paths;
+        for (const std::string& name : c.files)
+            paths.push_back(dir.file(name));
+        EXPECT_EQ(readMessageBody(paths), c.body) << ::testing::PrintToString(c.files);
+    }
 }
 
 } // namespace
