@@ -29,6 +29,26 @@ int openRetrying(const std::string& path, int flags, mode_t mode = 0)
     }
 }
 
+// Opens a regular file for reading; -1 for anything else. The open itself must not wait: a
+// FIFO without a writer would block it forever, so it is made with O_NONBLOCK. A FIFO, a
+// device (which may never end, or wait in its reads), a socket or a folder is then refused,
+// and O_NONBLOCK is cleared so the reads of a regular file behave as usual.
+int openRegularFile(const std::string& path)
+{
+    int fd = openRetrying(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st {
+    };
+    int flags = -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (flags = ::fcntl(fd, F_GETFL)) < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Reads up to `size` bytes once; -1 on an error (EINTR retried).
 ssize_t readOnce(int fd, void* buffer, std::size_t size)
 {
@@ -179,19 +199,22 @@ InputFile::~InputFile()
 bool InputFile::open(const std::string& path, FileMode mode)
 {
     close();
-    int fd = openRetrying(path, O_RDONLY);
+    int fd = openRegularFile(path);
     if (fd < 0)
         return false;
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     m_fd = fd;
     m_mode = mode;
     if (m_buffer.size() < kBufferSize)
         m_buffer.resize(kBufferSize);
+    m_pos = m_end = 0;
+    m_eof = m_failed = m_heldCr = false;
+    return true;
+}
+
+bool InputFile::rewind()
+{
+    if (m_fd < 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
+        return false;
     m_pos = m_end = 0;
     m_eof = m_failed = m_heldCr = false;
     return true;
@@ -417,7 +440,7 @@ bool writeFileReplacing(const std::string& path, const void* data, std::size_t s
 
 long readFilePrefix(const std::string& path, void* buffer, std::size_t size)
 {
-    int fd = openRetrying(path, O_RDONLY);
+    int fd = openRegularFile(path);
     if (fd < 0)
         return -1;
     size = std::min<std::size_t>(size, LONG_MAX);
@@ -435,15 +458,9 @@ long readFilePrefix(const std::string& path, void* buffer, std::size_t size)
 
 bool copyFileReplacing(const std::string& from, const std::string& to)
 {
-    int in = openRetrying(from, O_RDONLY);
+    int in = openRegularFile(from);
     if (in < 0)
         return false;
-    struct stat st {
-    };
-    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(in);
-        return false;
-    }
     std::string tempPath;
     int out = createSibling(to, tempPath);
     if (out < 0) {

@@ -27,9 +27,13 @@ public:
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile();
 
+    // Opens a regular file; anything else (a folder, a FIFO, a device, a socket) is refused
+    // without waiting on it.
     bool open(const std::string& path, FileMode mode);
     bool isOpen() const { return m_fd >= 0; }
     void close();
+    // Goes back to the start of the file, as if it had just been opened.
+    bool rewind();
 
     // Reads up to `size` bytes (after the text-mode conversion); returns how many were
     // read, 0 at the end of the file, -1 on a read error.
@@ -98,11 +102,12 @@ bool writeFileReplacing(const std::string& path, const void* data, std::size_t s
                         FileMode mode = FileMode::Binary);
 
 // Reads at most `size` bytes from the start of `path` into `buffer`; returns the number read,
-// or -1 when the file cannot be opened.
+// or -1 when the file cannot be opened or is not a regular file.
 long readFilePrefix(const std::string& path, void* buffer, std::size_t size);
 
-// Copies `from` to `to`, overwriting `to` (through a temporary name and a rename, so `to` is
-// either the old or the complete new file). Returns false on any failure.
+// Copies the regular file `from` to `to`, overwriting `to` (through a temporary name and a
+// rename, so `to` is either the old or the complete new file). Returns false on any failure,
+// and for a `from` that is not a regular file.
 bool copyFileReplacing(const std::string& from, const std::string& to);
 
 // Removes a file; a missing file is not an error for the callers, so nothing is reported.

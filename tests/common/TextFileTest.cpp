@@ -387,3 +387,62 @@ TEST(TextFile, FileExistsAndRemoveFile)
     EXPECT_FALSE(fileExists(path));
     removeFile(path); // a missing file is fine
 }
+
+// Nothing but a regular file is read: a FIFO without a writer would block the open (and a
+// worker with it) forever, and a device is not a document. Each is refused at once.
+TEST(TextFile, OnlyRegularFilesAreRead)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string to = dir.file("to.content");
+    writeFile(to, "kept");
+    for (const std::string& path :
+         {fifo, std::string("/dev/zero"), std::string("/dev/null"), dir.path()}) {
+        InputFile text, binary;
+        EXPECT_FALSE(text.open(path, FileMode::Text)) << path;
+        EXPECT_FALSE(binary.open(path, FileMode::Binary)) << path;
+        char buffer[8];
+        EXPECT_EQ(readFilePrefix(path, buffer, sizeof buffer), -1) << path;
+        EXPECT_FALSE(copyFileReplacing(path, to)) << path;
+        EXPECT_EQ(readFile(to), "kept") << path;
+    }
+    EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"pipe", "to.content"}));
+
+    // A regular file still reads as before, also blocking reads past what is buffered.
+    writeFile(dir.file("f"), std::string(3 * kBlock, 'x'));
+    InputFile in;
+    ASSERT_TRUE(in.open(dir.file("f"), FileMode::Binary));
+    std::string all(4 * kBlock, '\0');
+    EXPECT_EQ(in.read(all.data(), all.size()), static_cast<long>(3 * kBlock));
+}
+
+// Going back to the start gives the same bytes again, also in text mode where a CR held at
+// the end of a raw block must not leak into the second pass.
+TEST(TextFile, Rewind)
+{
+    std::string stored(kBlock - 1, 'a');
+    stored += "\r\nb\r";
+    struct Case {
+        FileMode mode;
+        std::size_t firstRead;
+    } cases[] = {
+        {FileMode::Text, kBlock - 1}, {FileMode::Text, kBlock}, {FileMode::Text, 3},
+        {FileMode::Binary, kBlock},   {FileMode::Binary, 0},
+    };
+    TempDir dir;
+    writeFile(dir.file("f"), stored);
+    for (const auto& c : cases) {
+        const std::string whole = readThrough(dir.file("f"), c.mode);
+        InputFile in;
+        ASSERT_TRUE(in.open(dir.file("f"), c.mode));
+        std::string scratch(c.firstRead, '\0');
+        in.read(scratch.data(), scratch.size());
+        ASSERT_TRUE(in.rewind());
+        std::string again(whole.size() + 10, '\0');
+        again.resize(static_cast<std::size_t>(in.read(again.data(), again.size())));
+        EXPECT_EQ(again, whole) << c.firstRead;
+    }
+    InputFile closed;
+    EXPECT_FALSE(closed.rewind());
+}
