@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <memory>
 
@@ -244,6 +246,31 @@ TEST_F(LocalRetrieval, FolderAsLocationIsUnavailable)
     writeFile(h.contentPath(doc), "stored");
     EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
     EXPECT_EQ(h.content(doc), "stored");
+}
+
+// A location that is not a regular file would hang a worker (a FIFO blocks the open, a
+// device may never end): it cannot be fetched, at the first copy or at a later comparison.
+TEST_F(LocalRetrieval, SpecialFileAsLocationIsUnavailableAndAnnounced)
+{
+    const std::string fifo = disk.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& location : {fifo, std::string("/dev/zero")}) {
+        EngineHarness e;
+        DocumentSpec spec;
+        spec.kind = DocumentKind::LocalFile;
+        spec.name = "special";
+        spec.location = location;
+        const int doc = e.add(spec);
+        EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable) << location;
+        EXPECT_FALSE(e.hasContent(doc)) << location;
+
+        writeFile(e.contentPath(doc), "stored");
+        EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable) << location;
+        EXPECT_EQ(e.content(doc), "stored") << location;
+        EXPECT_EQ(e.sound.played(), (std::vector<std::string>{"Sentorix.alert", "Sentorix.alert"}))
+            << location;
+        EXPECT_TRUE(e.tempFiles().empty()) << location;
+    }
 }
 
 } // namespace
