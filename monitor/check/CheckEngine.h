@@ -33,6 +33,7 @@ class NotifiedList;
 class MonitorView;
 class SoundPlayer;
 class ProgramLauncher;
+class StreamComparison;
 
 inline constexpr const char* kChangeSoundFile = "Sentorix.sound";
 inline constexpr const char* kAlertSoundFile = "Sentorix.alert";
@@ -140,6 +141,9 @@ private:
     void redrawRow(int index);
     void announce(int index, DocumentStatus event);
     void failCheck(int index, bool notify);
+    // Ends a later web or FTP fetch once compared; true when the document ended Changed.
+    bool endLaterFetch(int index, bool changed, StreamComparison& body,
+                       const std::string& contentPath);
 
     CheckEngineParts m_parts;
 

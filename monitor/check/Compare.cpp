@@ -1,8 +1,11 @@
 #include "Compare.h"
 
+#include "platform/TempFile.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace sentorix
@@ -14,6 +17,7 @@ namespace
 constexpr std::size_t kFileBlock = 512;
 constexpr std::size_t kLoadBlock = 1024 * 1024;
 constexpr std::size_t kMiddleBlock = 64 * 1024;
+constexpr std::size_t kEqualCopyBlock = 64 * 1024;
 
 // --- UTF-8 character boundaries ------------------------------------------------------------
 //
@@ -141,36 +145,117 @@ Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile)
     }
 }
 
-StreamComparison::StreamComparison(InputFile& contentFile, OutputFile& tempFile)
-    : m_content(contentFile), m_temp(tempFile)
+StreamComparison::StreamComparison(std::string folder, FileMode mode, InputFile* contentFile)
+    : m_folder(std::move(folder)), m_mode(mode), m_content(contentFile),
+      m_different(contentFile == nullptr)
 {
+}
+
+StreamComparison::~StreamComparison()
+{
+    discard();
 }
 
 bool StreamComparison::feed(const char* data, std::size_t size)
 {
-    if (size == 0)
-        return !m_writeFailed; // the end of the body is finish()'s read
+    if (storageFailed())
+        return false;
     if (!m_different) {
-        if (m_scratch.size() < size)
-            m_scratch.resize(size);
-        long e = m_content.read(m_scratch.data(), size);
-        if (e < 0 || static_cast<std::size_t>(e) != size ||
-            std::memcmp(m_scratch.data(), data, size) != 0)
-            m_different = true;
+        if (sameAsStored(data, size)) {
+            m_equalBytes += size;
+            return true;
+        }
+        m_different = true;
+        if (!startTempFromStored())
+            return false;
     }
-    if (!m_temp.write(data, size))
+    if (!m_temp.isOpen() && !openTemp())
+        return false;
+    if (!m_temp.write(data, size)) {
         m_writeFailed = true;
-    return !m_writeFailed;
+        return false;
+    }
+    return true;
 }
 
 bool StreamComparison::finish()
 {
+    if (storageFailed())
+        return false;
     if (!m_different) {
         char extra;
-        if (m_content.read(&extra, 1) != 0)
-            m_different = true;
+        if (m_content->read(&extra, 1) == 0)
+            return true; // the same: no TempFile was ever made
+        m_different = true;
+        if (!startTempFromStored())
+            return false;
     }
-    return !m_writeFailed;
+    if (!m_temp.isOpen() && !openTemp())
+        return false;
+    if (!m_temp.close()) {
+        m_writeFailed = true;
+        return false;
+    }
+    return true;
+}
+
+bool StreamComparison::moveTempOver(const std::string& target)
+{
+    if (m_tempPath.empty() || m_temp.isOpen() ||
+        std::rename(m_tempPath.c_str(), target.c_str()) != 0)
+        return false;
+    m_tempPath.clear();
+    return true;
+}
+
+void StreamComparison::discard()
+{
+    if (m_temp.isOpen())
+        m_temp.close();
+    if (!m_tempPath.empty())
+        removeFile(m_tempPath);
+    m_tempPath.clear();
+}
+
+bool StreamComparison::openTemp()
+{
+    m_tempPath = createTempFile(m_folder);
+    if (m_tempPath.empty() || !m_temp.open(m_tempPath, m_mode, OpenForWrite::Existing)) {
+        m_tempMissing = true;
+        return false;
+    }
+    return true;
+}
+
+bool StreamComparison::sameAsStored(const char* data, std::size_t size)
+{
+    if (m_scratch.size() < size)
+        m_scratch.resize(size);
+    const long got = m_content->read(m_scratch.data(), size);
+    return got >= 0 && static_cast<std::size_t>(got) == size &&
+           std::memcmp(m_scratch.data(), data, size) == 0;
+}
+
+// The TempFile at the first difference, with the part of the body found equal, taken from
+// the start of the ContentFile.
+bool StreamComparison::startTempFromStored()
+{
+    if (!openTemp())
+        return false;
+    if (!m_content->rewind()) {
+        m_writeFailed = true;
+        return false;
+    }
+    std::vector<char> block(kEqualCopyBlock);
+    for (std::size_t left = m_equalBytes; left > 0;) {
+        const long got = m_content->read(block.data(), std::min(left, block.size()));
+        if (got <= 0 || !m_temp.write(block.data(), static_cast<std::size_t>(got))) {
+            m_writeFailed = true;
+            return false;
+        }
+        left -= static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 // A read error part-way through gives no text rather than a shortened one, which would

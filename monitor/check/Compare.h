@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sentorix
 {
@@ -26,26 +27,64 @@ enum class Sameness { Same, Different, Failed };
 // or an empty one, is the same. Failed only on a read error.
 Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile);
 
-// A web body compared read by read with the ContentFile while every piece is copied to the
-// TempFile. Pieces are fed as they arrive (at most 8192 bytes each); after a difference is
-// found the rest is still copied. finish() makes the end-of-body read, which also finds a
-// ContentFile longer than the body.
+// A fetched body on its way to a TempFile in `folder`, written in the document's file mode.
+//
+// Given the ContentFile (open for reading in the same mode, at its start), the body is
+// compared with it read by read: each piece is fed as it arrives (at most 8192 bytes) and the
+// same number of bytes is read from the ContentFile; finish() makes the end-of-body read of
+// one more byte, so a ContentFile longer than the body differs too. The TempFile is created
+// only at the first difference: the part found equal is then copied from the ContentFile
+// (read and written in the same mode, which gives back the bytes the body had) and the rest
+// of the body follows. An unchanged body thus costs no file at all, while a changed one ends
+// with exactly the TempFile that writing every piece as it came would have made.
+//
+// Without a ContentFile (a first fetch, or a method that looks at the whole new page) every
+// piece is written and the body counts as different; the TempFile then exists after finish()
+// even for an empty body.
+//
+// The TempFile is deleted with the object unless moveTempOver() took it.
 class StreamComparison
 {
 public:
-    StreamComparison(InputFile& contentFile, OutputFile& tempFile);
-    // False when the TempFile could not be written.
+    StreamComparison(std::string folder, FileMode mode, InputFile* contentFile);
+    StreamComparison(const StreamComparison&) = delete;
+    StreamComparison& operator=(const StreamComparison&) = delete;
+    ~StreamComparison();
+
+    // The body sink: false stops the transfer (the TempFile could not be had or written).
     bool feed(const char* data, std::size_t size);
-    // False when any piece could not be written to the TempFile.
+    // The body is complete: the end-of-body read, then the TempFile is closed. False when the
+    // TempFile could not be had or written whole.
     bool finish();
+
     bool different() const { return m_different; }
+    // No TempFile could be created, or one could not be written.
+    bool tempMissing() const { return m_tempMissing; }
+    bool storageFailed() const { return m_tempMissing || m_writeFailed; }
+    // The complete TempFile after finish(); empty when the body was the same.
+    const std::string& tempPath() const { return m_tempPath; }
+
+    // Renames the complete TempFile over `target`; false (the TempFile kept) when there is
+    // none or the rename fails.
+    bool moveTempOver(const std::string& target);
+    // Closes and deletes the TempFile, when there is one.
+    void discard();
 
 private:
-    InputFile& m_content;
-    OutputFile& m_temp;
-    bool m_different = false;
+    bool openTemp();
+    bool sameAsStored(const char* data, std::size_t size);
+    bool startTempFromStored();
+
+    std::string m_folder;
+    FileMode m_mode;
+    InputFile* m_content;
+    bool m_different;
+    bool m_tempMissing = false;
     bool m_writeFailed = false;
-    std::string m_scratch;
+    std::size_t m_equalBytes = 0;
+    std::vector<char> m_scratch;
+    OutputFile m_temp;
+    std::string m_tempPath;
 };
 
 // The whole file in text mode, NUL bytes dropped; nullopt when it cannot be opened.

@@ -15,181 +15,14 @@
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/MonitorView.h"
 #include "monitor/data/Options.h"
-#include "platform/TempFile.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <limits>
 #include <optional>
-#include <vector>
 
 namespace sentorix
 {
 namespace
 {
-
-// One body on its way to disk. The target is prepared when the first piece arrives (or when
-// an empty body completes), so nothing is opened or created for a URL that cannot be opened;
-// preparing learns whether this is a first fetch (no readable ContentFile).
-//
-// A first fetch, and a later fetch compared by count or middle, write the whole body to a
-// TempFile. A later fetch compared whole reads the ContentFile along with the body, piece by
-// piece (one read of the piece's size, and one more byte at the end, so a longer ContentFile
-// differs too), and creates the TempFile only at the first difference: it then writes the
-// part found equal from the ContentFile (read and written in the same mode, which gives back
-// the bytes the body had) and goes on with the body. An unchanged document thus costs no file
-// creation, no write and no deletion, while a changed one ends with the same TempFile as if
-// every piece had been written as it came.
-class BodyTarget
-{
-public:
-    BodyTarget(std::string dataFolder, std::string contentPath, FileMode mode, bool compareWhole)
-        : m_dataFolder(std::move(dataFolder)), m_contentPath(std::move(contentPath)), m_mode(mode),
-          m_compareWhole(compareWhole)
-    {
-    }
-    BodyTarget(const BodyTarget&) = delete;
-    BodyTarget& operator=(const BodyTarget&) = delete;
-    ~BodyTarget() { discard(); }
-
-    bool prepare()
-    {
-        m_prepared = true;
-        m_firstFetch = !m_content.open(m_contentPath, m_mode);
-        m_comparing = !m_firstFetch && m_compareWhole;
-        return m_comparing || openTemp();
-    }
-
-    // The body sink: false stops the transfer (the TempFile could not be had or written).
-    bool write(const char* data, std::size_t size)
-    {
-        if (!m_prepared && !prepare())
-            return false;
-        if (m_comparing && !m_different) {
-            if (sameAsStored(data, size)) {
-                m_equalBytes += size;
-                return true;
-            }
-            m_different = true;
-            if (!startTempFromStored())
-                return false;
-        }
-        if (!m_temp.write(data, size)) {
-            m_writeFailed = true;
-            return false;
-        }
-        return true;
-    }
-
-    // The body is complete: the end-of-body comparison read, then the TempFile is closed.
-    // False when the TempFile could not be had or written whole.
-    bool finish()
-    {
-        if (!m_prepared && !prepare())
-            return false;
-        if (m_comparing && !m_different) {
-            char extra;
-            if (m_content.read(&extra, 1) != 0) {
-                m_different = true;
-                if (!startTempFromStored())
-                    return false;
-            }
-        }
-        m_content.close();
-        if (m_temp.isOpen() && !m_temp.close()) {
-            m_writeFailed = true;
-            return false;
-        }
-        return true;
-    }
-
-    // Moves the complete TempFile over the ContentFile.
-    bool replaceContent()
-    {
-        if (m_tempPath.empty() || std::rename(m_tempPath.c_str(), m_contentPath.c_str()) != 0)
-            return false;
-        m_tempPath.clear();
-        return true;
-    }
-
-    // Closes and deletes the TempFile, when there is one.
-    void discard()
-    {
-        if (m_temp.isOpen())
-            m_temp.close();
-        m_content.close();
-        if (!m_tempPath.empty())
-            removeFile(m_tempPath);
-        m_tempPath.clear();
-    }
-
-    bool firstFetch() const { return m_firstFetch; }
-    bool tempMissing() const { return m_tempMissing; }
-    bool storageFailed() const { return m_tempMissing || m_writeFailed; }
-    bool different() const { return m_different; }
-    const std::string& tempPath() const { return m_tempPath; }
-
-private:
-    bool openTemp()
-    {
-        m_tempPath = createTempFile(m_dataFolder);
-        if (m_tempPath.empty() || !m_temp.open(m_tempPath, m_mode, OpenForWrite::Existing)) {
-            m_tempMissing = true;
-            return false;
-        }
-        return true;
-    }
-
-    bool sameAsStored(const char* data, std::size_t size)
-    {
-        if (m_scratch.size() < size)
-            m_scratch.resize(size);
-        const long got = m_content.read(m_scratch.data(), size);
-        return got >= 0 && static_cast<std::size_t>(got) == size &&
-               std::memcmp(m_scratch.data(), data, size) == 0;
-    }
-
-    // The TempFile at the first difference: the part of the body found equal, taken from
-    // the ContentFile.
-    bool startTempFromStored()
-    {
-        if (!openTemp())
-            return false;
-        InputFile stored;
-        if (!stored.open(m_contentPath, m_mode)) {
-            m_writeFailed = true;
-            return false;
-        }
-        std::vector<char> block(kBodyPieceSize);
-        std::size_t left = m_equalBytes;
-        while (left > 0) {
-            const long got = stored.read(block.data(), std::min(left, block.size()));
-            if (got <= 0 || !m_temp.write(block.data(), static_cast<std::size_t>(got))) {
-                m_writeFailed = true;
-                return false;
-            }
-            left -= static_cast<std::size_t>(got);
-        }
-        return true;
-    }
-
-    std::string m_dataFolder;
-    std::string m_contentPath;
-    FileMode m_mode;
-    bool m_compareWhole;
-    bool m_prepared = false;
-    bool m_firstFetch = false;
-    bool m_comparing = false;
-    bool m_different = false;
-    bool m_tempMissing = false;
-    bool m_writeFailed = false;
-    std::size_t m_equalBytes = 0;
-    InputFile m_content;
-    OutputFile m_temp;
-    std::string m_tempPath;
-    std::vector<char> m_scratch;
-};
 
 int32_t clampCount(int64_t count)
 {
@@ -224,11 +57,16 @@ void CheckEngine::checkWebDocument(int index, bool page)
         return;
     }
 
-    BodyTarget body(m_parts.dataFolder, contentPath, page ? FileMode::Text : FileMode::Binary,
-                    method == CompareMethod::Simple);
+    // A later fetch compared whole is compared as it arrives; any other fetch is stored whole
+    // in a TempFile for its method to read.
+    const FileMode mode = page ? FileMode::Text : FileMode::Binary;
+    InputFile stored;
+    const bool firstFetch = !stored.open(contentPath, mode);
+    StreamComparison body(m_parts.dataFolder, mode,
+                          !firstFetch && method == CompareMethod::Simple ? &stored : nullptr);
     const FetchResult fetched = session.fetchWeb(
         request.url, request.credentials,
-        [&body](const char* data, std::size_t size) { return body.write(data, size); });
+        [&body](const char* data, std::size_t size) { return body.feed(data, size); });
 
     // A body that could not be stored is not announced (as a ContentFile or TempFile that
     // cannot be created); a URL that cannot be opened, and a body that stops half-way, are.
@@ -243,9 +81,10 @@ void CheckEngine::checkWebDocument(int index, bool page)
         failCheck(index, false);
         return;
     }
+    stored.close();
 
-    if (body.firstFetch()) {
-        if (!body.replaceContent()) {
+    if (firstFetch) {
+        if (!body.moveTempOver(contentPath)) {
             body.discard();
             failCheck(index, false);
             return;
@@ -308,19 +147,8 @@ void CheckEngine::checkWebDocument(int index, bool page)
     }
     }
 
-    if (!changed) {
-        body.discard();
-        finishCheck(index, DocumentStatus::Checked);
-        return;
-    }
-    if (!body.replaceContent()) {
-        body.discard();
-        failCheck(index, false);
-        return;
-    }
-    finishCheck(index, DocumentStatus::Changed);
-    announce(index, DocumentStatus::Changed);
-    if (m_parts.options.get().openChangedPage == 1) {
+    if (endLaterFetch(index, changed, body, contentPath) &&
+        m_parts.options.get().openChangedPage == 1) {
         const int row = m_parts.view.recordToRow(index);
         if (row >= 0)
             m_parts.view.openDocument(row, false);
@@ -350,10 +178,14 @@ void CheckEngine::checkFtpFile(int index)
         credentials.password = std::string(fieldText(record.password));
     }
 
-    BodyTarget body(m_parts.dataFolder, contentPath, FileMode::Binary, false);
+    // The download is stored whole and compared afterwards block by block, driven by the new
+    // file (a file cut back to the beginning of the stored one is the same).
+    InputFile stored;
+    const bool firstFetch = !stored.open(contentPath, FileMode::Binary);
+    StreamComparison body(m_parts.dataFolder, FileMode::Binary, nullptr);
     const FetchResult fetched =
         session.fetchFtp(*target, credentials, [&body](const char* data, std::size_t size) {
-            return body.write(data, size);
+            return body.feed(data, size);
         });
 
     // No connection, no directory, no file, or a download that could not be written is a
@@ -361,14 +193,14 @@ void CheckEngine::checkFtpFile(int index)
     // is not.
     const bool complete = fetched.status == FetchStatus::Complete && body.finish();
     if (!complete) {
-        const bool silent = body.tempMissing() && !body.firstFetch();
+        const bool silent = body.tempMissing() && !firstFetch;
         body.discard();
         failCheck(index, !silent);
         return;
     }
 
-    if (body.firstFetch()) {
-        if (!body.replaceContent()) {
+    if (firstFetch) {
+        if (!body.moveTempOver(contentPath)) {
             body.discard();
             failCheck(index, true);
             return;
@@ -380,28 +212,37 @@ void CheckEngine::checkFtpFile(int index)
     Sameness sameness = Sameness::Failed;
     {
         InputFile fresh;
-        InputFile stored;
-        if (fresh.open(body.tempPath(), FileMode::Binary) &&
-            stored.open(contentPath, FileMode::Binary))
+        if (fresh.open(body.tempPath(), FileMode::Binary))
             sameness = compareFileBlocks(fresh, stored);
+        stored.close();
     }
     if (sameness == Sameness::Failed) {
         body.discard();
         failCheck(index, false);
         return;
     }
-    if (sameness == Sameness::Same) {
+    endLaterFetch(index, sameness == Sameness::Different, body, contentPath);
+}
+
+// The end of a later fetch whose comparison is done: Checked when nothing changed; else the
+// TempFile replaces the ContentFile and the change is announced. A TempFile that cannot be
+// moved is a storage failure, not announced.
+bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
+                                const std::string& contentPath)
+{
+    if (!changed) {
         body.discard();
         finishCheck(index, DocumentStatus::Checked);
-        return;
+        return false;
     }
-    if (!body.replaceContent()) {
+    if (!body.moveTempOver(contentPath)) {
         body.discard();
         failCheck(index, false);
-        return;
+        return false;
     }
     finishCheck(index, DocumentStatus::Changed);
     announce(index, DocumentStatus::Changed);
+    return true;
 }
 
 void CheckEngine::checkLocalFile(int index)

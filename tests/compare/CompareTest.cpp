@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -146,11 +148,57 @@ TEST(Compare, FileBlocksReportAReadError)
     EXPECT_EQ(compareFileBlocks(good2, bad2), Sameness::Failed);
 }
 
+namespace
+{
+
+// Feeds `body` in pieces of any size up to 8192 bytes, as a transfer delivers them.
+bool feedInPieces(StreamComparison& comparison, const std::string& body)
+{
+    const std::size_t pieceSizes[] = {8192, 1, 4000, 8192, 7};
+    for (std::size_t at = 0, k = 0; at < body.size(); ++k) {
+        std::size_t n = std::min(pieceSizes[k % std::size(pieceSizes)], body.size() - at);
+        if (!comparison.feed(body.data() + at, n))
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+// The bytes writing `body` in `mode` puts on disk.
+std::string storedForm(const std::string& body, FileMode mode)
+{
+    if (mode == FileMode::Binary)
+        return body;
+    std::string out;
+    for (char c : body) {
+        if (c == '\n')
+            out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<std::string> tmpFiles(const std::string& folder)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : listFolder(folder))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0)
+            found.push_back(name);
+    return found;
+}
+
+} // namespace
+
 TEST(Compare, StreamComparison)
 {
     std::string longBody = pattern(40000, 2);
     std::string earlyChange = longBody;
     earlyChange[100] ^= 0x20;
+    std::string longPage;
+    for (int i = 0; i < 3000; ++i)
+        longPage += "<p>line " + std::to_string(i) + "</p>\r\n";
+    std::string lateChange = longPage;
+    lateChange[lateChange.size() - 5] = '?';
     struct Case {
         const char* what;
         std::string body;
@@ -167,52 +215,131 @@ TEST(Compare, StreamComparison)
         {"change in the first 8192 bytes", earlyChange, longBody, FileMode::Binary, true},
         {"change in the last piece", longBody.substr(0, 39999) + "!", longBody, FileMode::Binary,
          true},
+        {"long body, content cut short", longBody, longBody.substr(0, 30000), FileMode::Binary,
+         true},
         {"CR LF page stored in text mode", "<p>\r\nline\r\n", "<p>\r\r\nline\r\r\n", FileMode::Text,
          false},
         {"CR LF page against a LF page", "<p>\r\n", "<p>\r\n", FileMode::Text, true},
         {"high bytes", bytes({0xE2, 0x82, 0xAC}), bytes({0xE2, 0x82, 0xAC}), FileMode::Text, false},
+        {"long CR LF page equal", longPage, storedForm(longPage, FileMode::Text), FileMode::Text,
+         false},
+        {"long CR LF page changed at its end", lateChange, storedForm(longPage, FileMode::Text),
+         FileMode::Text, true},
+        {"long CR LF page grown", longPage + "\r\n", storedForm(longPage, FileMode::Text),
+         FileMode::Text, true},
+        {"long CR LF page shrunk", longPage, storedForm(longPage + "x\n", FileMode::Text),
+         FileMode::Text, true},
     };
-    // Bodies arrive in pieces of any size up to 8192 bytes.
-    const std::size_t pieceSizes[] = {8192, 1, 4000, 8192, 7};
     TempDir dir;
     for (const auto& c : cases) {
         writeFile(dir.file("content"), c.stored);
         InputFile content;
-        OutputFile temp;
         ASSERT_TRUE(content.open(dir.file("content"), c.mode));
-        ASSERT_TRUE(temp.open(dir.file("KTP1.tmp"), c.mode));
-        StreamComparison comparison(content, temp);
-        for (std::size_t at = 0, k = 0; at < c.body.size(); ++k) {
-            std::size_t n = std::min(pieceSizes[k % std::size(pieceSizes)], c.body.size() - at);
-            ASSERT_TRUE(comparison.feed(c.body.data() + at, n));
-            at += n;
+        {
+            StreamComparison comparison(dir.path(), c.mode, &content);
+            ASSERT_TRUE(feedInPieces(comparison, c.body)) << c.what;
+            ASSERT_TRUE(comparison.finish()) << c.what;
+            EXPECT_EQ(comparison.different(), c.different) << c.what;
+            if (c.different) {
+                // The TempFile of a changed body holds the whole body, byte for byte as if
+                // every piece had been written as it came.
+                ASSERT_FALSE(comparison.tempPath().empty()) << c.what;
+                EXPECT_EQ(readFile(comparison.tempPath()), storedForm(c.body, c.mode)) << c.what;
+            } else {
+                EXPECT_TRUE(comparison.tempPath().empty()) << c.what;
+                EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
+                    << c.what << ": an unchanged body makes no TempFile";
+            }
         }
-        ASSERT_TRUE(comparison.finish());
-        ASSERT_TRUE(temp.close());
-        EXPECT_EQ(comparison.different(), c.different) << c.what;
-
-        // The whole body reaches the TempFile, also after a difference.
-        InputFile written;
-        ASSERT_TRUE(written.open(dir.file("KTP1.tmp"), c.mode));
-        std::string back(c.body.size() + 10, '\0');
-        back.resize(static_cast<std::size_t>(written.read(back.data(), back.size())));
-        EXPECT_EQ(back, c.body) << c.what;
+        EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
+            << c.what << ": the TempFile goes with the comparison";
     }
 }
 
-TEST(Compare, StreamComparisonReportsAFailedTempFile)
+// Without a ContentFile the whole body is stored, and the TempFile can replace the ContentFile.
+TEST(Compare, StreamComparisonWithoutContentStoresTheBody)
+{
+    struct Case {
+        std::string body;
+        FileMode mode;
+    } cases[] = {
+        {"", FileMode::Binary},
+        {"", FileMode::Text},
+        {pattern(20000, 4), FileMode::Binary},
+        {"<p>\r\nline\n", FileMode::Text},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        StreamComparison comparison(dir.path(), c.mode, nullptr);
+        ASSERT_TRUE(feedInPieces(comparison, c.body));
+        ASSERT_TRUE(comparison.finish());
+        EXPECT_TRUE(comparison.different());
+        ASSERT_TRUE(comparison.moveTempOver(dir.file("doc.content")));
+        EXPECT_EQ(readFile(dir.file("doc.content")), storedForm(c.body, c.mode));
+        EXPECT_TRUE(comparison.tempPath().empty());
+        EXPECT_FALSE(comparison.moveTempOver(dir.file("doc.content"))) << "moved only once";
+        EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{});
+    }
+}
+
+TEST(Compare, StreamComparisonReportsAMissingTempFile)
 {
     TempDir dir;
     writeFile(dir.file("content"), "abc");
-    InputFile content;
-    OutputFile temp;
-    ASSERT_TRUE(content.open(dir.file("content"), FileMode::Binary));
-    ASSERT_TRUE(temp.open("/dev/full", FileMode::Binary, OpenForWrite::Existing));
-    StreamComparison comparison(content, temp);
-    std::string big(100000, 'a'); // larger than the write buffer, so the write happens now
-    EXPECT_FALSE(comparison.feed(big.data(), big.size()));
-    EXPECT_FALSE(comparison.finish());
-    EXPECT_TRUE(comparison.different());
+    const std::string noFolder = dir.file("no/folder");
+    {
+        // An unchanged body needs no TempFile, so a folder without room does not matter.
+        InputFile content;
+        ASSERT_TRUE(content.open(dir.file("content"), FileMode::Binary));
+        StreamComparison comparison(noFolder, FileMode::Binary, &content);
+        EXPECT_TRUE(comparison.feed("abc", 3));
+        EXPECT_TRUE(comparison.finish());
+        EXPECT_FALSE(comparison.different());
+        EXPECT_FALSE(comparison.storageFailed());
+    }
+    for (const std::string& body : {std::string("abd"), std::string("ab"), std::string()}) {
+        InputFile content;
+        ASSERT_TRUE(content.open(dir.file("content"), FileMode::Binary));
+        StreamComparison comparison(noFolder, FileMode::Binary, &content);
+        const bool fed = comparison.feed(body.data(), body.size());
+        EXPECT_FALSE(fed && comparison.finish()) << body;
+        EXPECT_TRUE(comparison.tempMissing()) << body;
+        EXPECT_TRUE(comparison.storageFailed()) << body;
+        EXPECT_FALSE(comparison.feed("x", 1)) << body << ": stays stopped";
+    }
+}
+
+// A disk that fills up while the TempFile is written (simulated by a file size limit): the
+// comparison stops, reports it, and leaves no TempFile behind.
+TEST(Compare, StreamComparisonReportsAFailedWrite)
+{
+    TempDir dir;
+    const std::string stored = pattern(100000, 5);
+    writeFile(dir.file("content"), stored);
+    std::string body = stored;
+    body[90000] ^= 1; // found different after 90000 equal bytes, copied from the ContentFile
+    int rc = inChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{50000, 50000};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return 9;
+        InputFile content;
+        if (!content.open(dir.file("content"), FileMode::Binary))
+            return 8;
+        StreamComparison comparison(dir.path(), FileMode::Binary, &content);
+        const bool fed = feedInPieces(comparison, body);
+        const bool finished = fed && comparison.finish();
+        int result = 0;
+        if (fed || finished)
+            result |= 1;
+        if (!comparison.storageFailed() || comparison.tempMissing())
+            result |= 2;
+        if (!comparison.different())
+            result |= 4;
+        return result;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{});
 }
 
 TEST(Compare, LoadTextFile)
