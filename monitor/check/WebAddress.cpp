@@ -1,6 +1,7 @@
 #include "monitor/check/WebAddress.h"
 
 #include "common/FixedText.h"
+#include "monitor/data/DocumentValidation.h"
 
 namespace sentorix
 {
@@ -14,17 +15,13 @@ WebRequest buildWebRequest(const DocumentRecord& record)
         request.tooLong = request.url.size() > kMaxUrlLength;
         return request;
     }
-    const std::size_t scheme = location.find("://");
-    const std::string_view rest =
-        scheme == std::string_view::npos ? location : location.substr(scheme + 3);
-    const bool secure = location.find("s://") != std::string_view::npos ||
-                        location.find("S://") != std::string_view::npos;
-    const std::string_view prefix = secure ? "https://" : "http://";
+    const std::string prefix = webAddressPrefix(location);
+    const std::string_view rest = webAddressRest(location);
 
     request.credentials.useAccount = true;
     request.credentials.userName = std::string(fieldText(record.userName));
     request.credentials.password = std::string(fieldText(record.password));
-    request.url = std::string(prefix) + std::string(rest);
+    request.url = prefix + std::string(rest);
     const std::size_t formatted = prefix.size() + request.credentials.userName.size() + 1 +
                                   request.credentials.password.size() + 1 + rest.size();
     request.tooLong = formatted > kMaxUrlLength;
@@ -38,9 +35,8 @@ std::optional<FtpTarget> splitFtpLocation(std::string_view location)
     if (location.find_first_of("\r\n") != std::string_view::npos)
         return std::nullopt;
 
-    const std::size_t scheme = location.find("://");
-    const std::string_view text =
-        scheme == std::string_view::npos ? location : location.substr(scheme + 3);
+    // The scheme goes as in a web address: everything up to the first "://".
+    const std::string_view text = webAddressRest(location);
 
     std::size_t first = 0;
     while (first < text.size() && !isSeparator(text[first]))
