@@ -1,6 +1,7 @@
 // The MessageLog shared by appending writers (threads of this process and other processes) and
 // a mailer that claims it again and again: every entry must end up whole in exactly one file.
 #include "DataTestHelpers.h"
+#include "tests/support/PausedChild.h"
 #include "tests/support/TestSupport.h"
 
 #include "common/MailHandoff.h"
@@ -217,8 +218,7 @@ TEST(MessageLogRace, AppendThatTheDiskRefusesLeavesNoPartialEntry)
     EXPECT_FALSE(appendToMessageLog(dir.file("missing"), first));
 }
 
-// A mailer process that claims the MessageLog in `folder` and then waits to be ended; returns
-// once the claim is made, with the path of the claimed file.
+// A mailer that has claimed the MessageLog in `folder` and is still running.
 struct ClaimingMailer {
     pid_t pid = -1;
     std::string claimed;
@@ -226,28 +226,9 @@ struct ClaimingMailer {
 
 ClaimingMailer startClaimingMailer(const std::string& folder)
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        return {};
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(fds[0]);
-        const auto claimed = claimMessageLog(folder);
-        const std::string path = claimed.value_or("");
-        if (::write(fds[1], path.data(), path.size()) < 0)
-            ::_exit(1);
-        ::close(fds[1]);
-        for (;;)
-            ::pause();
-    }
-    ::close(fds[1]);
     ClaimingMailer mailer;
-    mailer.pid = child;
-    char buffer[4096];
-    ssize_t got = 0;
-    while ((got = ::read(fds[0], buffer, sizeof buffer)) > 0)
-        mailer.claimed.append(buffer, static_cast<std::size_t>(got));
-    ::close(fds[0]);
+    mailer.pid =
+        forkPausedChild([&] { return claimMessageLog(folder).value_or(""); }, mailer.claimed);
     return mailer;
 }
 

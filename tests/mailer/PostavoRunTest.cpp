@@ -8,24 +8,23 @@
 #include "mailer/MailerRun.h"
 #include "mailer/MailerStart.h"
 #include "mailer/smtp/Smtp.h"
+#include "tests/support/PausedChild.h"
+#include "tests/support/ReceivedMail.h"
 #include "tests/support/TestSupport.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -305,70 +304,6 @@ std::string settingsBytes(const Settings& s)
     return std::string(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
-std::string unescape(const std::string& value)
-{
-    std::string out;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\' || i + 1 == value.size()) {
-            out += value[i];
-            continue;
-        }
-        const char c = value[++i];
-        out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-    }
-    return out;
-}
-
-using Fields = std::map<std::string, std::vector<std::string>>;
-
-// Message N saved by the server in `folder`, as the standard MIME parser reads it.
-Fields readMessage(const std::string& folder, int n)
-{
-    const std::string command = std::string("/usr/bin/python3 '") + SENTORIX_MAILER_TEST_DIR +
-                                "/read_message.py' '" + folder + "' " + std::to_string(n);
-    Fields fields;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return fields;
-    std::string text;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, got);
-    ::pclose(pipe);
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        const std::string line = text.substr(start, end - start);
-        const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos)
-            fields[line.substr(0, tab)].push_back(unescape(line.substr(tab + 1)));
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
-    return fields;
-}
-
-std::string field(const Fields& fields, const std::string& name)
-{
-    const auto it = fields.find(name);
-    return it == fields.end() || it->second.empty() ? std::string("<missing>") : it->second[0];
-}
-
-std::vector<std::string> fieldList(const Fields& fields, const std::string& name)
-{
-    const auto it = fields.find(name);
-    return it == fields.end() ? std::vector<std::string>{} : it->second;
-}
-
-int messageCount(const std::string& folder)
-{
-    int count = 0;
-    for (const std::string& name : test::listFolder(folder))
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".eml") == 0)
-            ++count;
-    return count;
-}
-
 // The body a reader gets for a body text: the text and one empty line more, which the
 // end-of-data sequence after the text's own last line end adds.
 std::string received(const std::string& text)
@@ -402,21 +337,13 @@ protected:
         ::mkdir(mailFolder.c_str(), 0700);
     }
 
-    // Starts the aiosmtpd server.
-    bool startServer()
-    {
-        std::vector<std::string> args{"0", mailFolder};
-        server = std::make_unique<PeerProcess>("smtp_server.py", args);
-        return server->start();
-    }
-
-    // Starts the same server with a recipient prefix it refuses, holding at RCPT TO, or with
-    // AUTH LOGIN prompting as common mail servers do.
-    bool startGateServer(std::vector<std::string> options)
+    // Starts the aiosmtpd server, with `options` such as a recipient prefix it refuses,
+    // holding at RCPT TO, or AUTH LOGIN (see tests/peers/smtp_server.py).
+    bool startServer(std::vector<std::string> options = {})
     {
         std::vector<std::string> args{"0", mailFolder};
         args.insert(args.end(), options.begin(), options.end());
-        server = std::make_unique<PeerProcess>("../mailer/smtp_gate_server.py", args);
+        server = std::make_unique<PeerProcess>("smtp_server.py", args);
         return server->start();
     }
 
@@ -466,21 +393,21 @@ TEST_F(PostavoRun, NormalRunMailsTheMessageLogDeletesItAndEnds)
     EXPECT_EQ(r.lines[2], "Sending email...");
     EXPECT_THAT(r.lines[3], MatchesRegex(kDoneLine));
 
-    ASSERT_EQ(messageCount(mailFolder), 1);
-    const Fields m = readMessage(mailFolder, 1);
-    EXPECT_EQ(field(m, "defects"), "0");
-    EXPECT_EQ(field(m, "mail-from"), "alice@example.org");
-    EXPECT_THAT(fieldList(m, "rcpt"), ElementsAre("alice@example.org"));
-    EXPECT_EQ(field(m, "from-name"), "Sentorix");
-    EXPECT_EQ(field(m, "from-address"), "alice@example.org");
-    EXPECT_THAT(fieldList(m, "to"), ElementsAre("alice@example.org"));
-    EXPECT_EQ(field(m, "subject"), "Sentorix Email Notification");
-    EXPECT_EQ(field(m, "x-mailer"), "Postavo");
-    EXPECT_EQ(field(m, "multipart"), "0");
-    EXPECT_EQ(field(m, "content-type"), "text/plain");
-    EXPECT_EQ(field(m, "charset"), "utf-8");
+    ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
+    const test::ReceivedMessage m = test::readReceivedMessage(mailFolder, 1);
+    EXPECT_EQ(m.field("defects"), "0");
+    EXPECT_EQ(m.field("mail-from"), "alice@example.org");
+    EXPECT_THAT(m.list("rcpt"), ElementsAre("alice@example.org"));
+    EXPECT_EQ(m.field("from-name"), "Sentorix");
+    EXPECT_EQ(m.field("from-address"), "alice@example.org");
+    EXPECT_THAT(m.list("to"), ElementsAre("alice@example.org"));
+    EXPECT_EQ(m.field("header:Subject"), "Sentorix Email Notification");
+    EXPECT_EQ(m.field("header:X-Mailer"), "Postavo");
+    EXPECT_EQ(m.field("multipart"), "0");
+    EXPECT_EQ(m.field("content-type"), "text/plain");
+    EXPECT_EQ(m.field("charset"), "utf-8");
     // The accented name arrives readable in the charset the part names.
-    EXPECT_EQ(field(m, "body"), bodyOf(kEntries));
+    EXPECT_EQ(m.field("body"), bodyOf(kEntries));
 
     // Only the settings stay; the consumed MessageLog and its claimed copy are gone.
     EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
@@ -505,10 +432,10 @@ TEST_F(PostavoRun, TestRunMailsTheTestTextAndTouchesNothingElse)
     EXPECT_EQ(r.lines[2], "Sending email...");
     EXPECT_THAT(r.lines[3], MatchesRegex(kDoneLine));
 
-    ASSERT_EQ(messageCount(mailFolder), 1);
-    const Fields m = readMessage(mailFolder, 1);
-    EXPECT_THAT(fieldList(m, "rcpt"), ElementsAre("bob@example.org"));
-    EXPECT_EQ(field(m, "body"), received(kTestMessageBody));
+    ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
+    const test::ReceivedMessage m = test::readReceivedMessage(mailFolder, 1);
+    EXPECT_THAT(m.list("rcpt"), ElementsAre("bob@example.org"));
+    EXPECT_EQ(m.field("body"), received(kTestMessageBody));
 
     EXPECT_FALSE(test::exists(data(kTestMailSettingsFile)));
     EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
@@ -534,8 +461,8 @@ TEST_F(PostavoRun, MissingOrEmptyMessageLogMailsTheFixedText)
 
         ASSERT_TRUE(r.ended);
         EXPECT_EQ(r.exitStatus, 0);
-        ASSERT_EQ(messageCount(mailFolder), 1);
-        EXPECT_EQ(field(readMessage(mailFolder, 1), "body"), received(kNoDetailsBody));
+        ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
+        EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), received(kNoDetailsBody));
         EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
     }
 }
@@ -577,21 +504,14 @@ TEST_F(PostavoRun, UnreadableSettingsSendNothingDeleteNothingAndStillEnd)
         EXPECT_EQ(test::listFolder(dataFolder), before);
         EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
     }
-    EXPECT_EQ(messageCount(mailFolder), 0);
+    EXPECT_EQ(test::receivedMessageCount(mailFolder), 0);
 }
 
 TEST_F(PostavoRun, UnreachableServerLogsConnectionFailedAndStillDeletesTheConsumedFile)
 {
-    // A socket bound but not listening: a connection to its port is refused at once.
-    const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(blocker, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const std::string unreachable = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const test::RefusingPort refusing;
+    ASSERT_TRUE(refusing.valid());
+    const std::string unreachable = refusing.address();
 
     struct Case {
         bool testRun;
@@ -615,12 +535,11 @@ TEST_F(PostavoRun, UnreachableServerLogsConnectionFailedAndStillDeletesTheConsum
             EXPECT_TRUE(test::exists(data(kMessageLogFile)));
         }
     }
-    ::close(blocker);
 }
 
 TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
 {
-    ASSERT_TRUE(startGateServer({"--refuse", "nobody"}));
+    ASSERT_TRUE(startServer({"--refuse", "nobody"}));
     struct Case {
         const char* name;
         Settings settings;
@@ -658,16 +577,17 @@ TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
         EXPECT_FALSE(test::exists(data(kMessageLogFile)));
         if (!c.delivered.empty()) {
             ++expectedMessages;
-            ASSERT_EQ(messageCount(mailFolder), expectedMessages);
-            EXPECT_EQ(fieldList(readMessage(mailFolder, expectedMessages), "rcpt"), c.delivered);
+            ASSERT_EQ(test::receivedMessageCount(mailFolder), expectedMessages);
+            EXPECT_EQ(test::readReceivedMessage(mailFolder, expectedMessages).list("rcpt"),
+                      c.delivered);
         }
-        EXPECT_EQ(messageCount(mailFolder), expectedMessages);
+        EXPECT_EQ(test::receivedMessageCount(mailFolder), expectedMessages);
     }
 }
 
 TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
 {
-    ASSERT_TRUE(startGateServer({"--auth", "mailer", "s3cret:@/"}));
+    ASSERT_TRUE(startServer({"--auth", "mailer", "s3cret:@/"}));
     const std::string readOk = "Email configuration file read OK\\.";
     const std::string connecting = "Connecting to 127\\.0\\.0\\.1:[0-9]+\\.\\.\\.";
     const std::string sending = "Sending email\\.\\.\\.";
@@ -719,10 +639,10 @@ TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
         ASSERT_EQ(r.lines.size(), c.lines.size()) << ::testing::PrintToString(r.lines);
         for (std::size_t i = 0; i < c.lines.size(); ++i)
             EXPECT_THAT(r.lines[i], MatchesRegex(c.lines[i])) << i;
-        EXPECT_EQ(messageCount(mailFolder), c.messages);
+        EXPECT_EQ(test::receivedMessageCount(mailFolder), c.messages);
         EXPECT_FALSE(test::exists(data(kMessageLogFile)));
     }
-    EXPECT_EQ(field(readMessage(mailFolder, 1), "body"), bodyOf(kEntries));
+    EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), bodyOf(kEntries));
 }
 
 TEST_F(PostavoRun, CcIsListedInToAndBccOnlyInTheEnvelope)
@@ -737,19 +657,19 @@ TEST_F(PostavoRun, CcIsListedInToAndBccOnlyInTheEnvelope)
 
     ASSERT_TRUE(r.ended);
     EXPECT_EQ(r.exitStatus, 0);
-    ASSERT_EQ(messageCount(mailFolder), 1);
-    const Fields m = readMessage(mailFolder, 1);
-    EXPECT_THAT(fieldList(m, "rcpt"),
+    ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
+    const test::ReceivedMessage m = test::readReceivedMessage(mailFolder, 1);
+    EXPECT_THAT(m.list("rcpt"),
                 ElementsAre("alice@example.org", "carol@example.org", "dave@example.org"));
-    EXPECT_THAT(fieldList(m, "to"), ElementsAre("alice@example.org", "carol@example.org"));
-    EXPECT_EQ(field(m, "cc"), "");
-    EXPECT_EQ(field(m, "bcc"), "");
-    EXPECT_EQ(field(m, "defects"), "0");
+    EXPECT_THAT(m.list("to"), ElementsAre("alice@example.org", "carol@example.org"));
+    EXPECT_FALSE(m.has("header:Cc"));
+    EXPECT_FALSE(m.has("header:Bcc"));
+    EXPECT_EQ(m.field("defects"), "0");
 }
 
 TEST_F(PostavoRun, EntryAppendedDuringTheRunIsKeptForTheNextRun)
 {
-    ASSERT_TRUE(startGateServer({"--hold"}));
+    ASSERT_TRUE(startServer({"--hold"}));
     writeSettings(kMailSettingsFile, at(serverText()));
     const std::string first =
         formatMessageEntry("2011/05/07 [09:03:00]", "Changed", "First", "/srv/first.txt");
@@ -772,8 +692,8 @@ TEST_F(PostavoRun, EntryAppendedDuringTheRunIsKeptForTheNextRun)
 
     ASSERT_TRUE(r.ended);
     EXPECT_EQ(r.exitStatus, 0);
-    ASSERT_EQ(messageCount(mailFolder), 1);
-    EXPECT_EQ(field(readMessage(mailFolder, 1), "body"), bodyOf(first));
+    ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
+    EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), bodyOf(first));
     EXPECT_EQ(test::readFile(data(kMessageLogFile)), late);
     EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMessageLogFile, kMailSettingsFile));
 
@@ -781,8 +701,8 @@ TEST_F(PostavoRun, EntryAppendedDuringTheRunIsKeptForTheNextRun)
     const RunResult next = run({"/from_sentorix"});
     ASSERT_TRUE(next.ended);
     EXPECT_EQ(next.exitStatus, 0);
-    ASSERT_EQ(messageCount(mailFolder), 2);
-    EXPECT_EQ(field(readMessage(mailFolder, 2), "body"), bodyOf(late));
+    ASSERT_EQ(test::receivedMessageCount(mailFolder), 2);
+    EXPECT_EQ(test::readReceivedMessage(mailFolder, 2).field("body"), bodyOf(late));
     EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
 }
 
@@ -805,7 +725,55 @@ TEST_F(PostavoRun, WithoutTheRequiredSwitchOnlyTheNoticeIsShown)
                                          "automatically."));
     }
     EXPECT_EQ(test::listFolder(dataFolder), before);
-    EXPECT_EQ(messageCount(mailFolder), 0);
+    EXPECT_EQ(test::receivedMessageCount(mailFolder), 0);
+}
+
+// A mailer that has claimed the MessageLog in `folder` and is still running; its claimed
+// file's path in `claimed`.
+pid_t startClaimingMailer(const std::string& folder, std::string& claimed)
+{
+    return test::forkPausedChild([&] { return claimMessageLog(folder).value_or(""); }, claimed);
+}
+
+TEST_F(PostavoRun, EntriesOfAMailerKilledAfterItsClaimGoOutWithTheNextRun)
+{
+    ASSERT_TRUE(startServer());
+    writeSettings(kMailSettingsFile, at(serverText()));
+    const std::string lost =
+        formatMessageEntry("2011/05/07 [09:03:00]", "Changed", "Lost", "/srv/lost.txt");
+    const std::string sending =
+        formatMessageEntry("2011/05/07 [09:03:30]", "Changed", "Sending", "/srv/sending.txt");
+    const std::string next =
+        formatMessageEntry("2011/05/07 [09:04:00]", "Changed", "Next", "/srv/next.txt");
+
+    // One mailer claims and is killed before it could send or delete anything.
+    ASSERT_TRUE(appendToMessageLog(dataFolder, lost));
+    std::string deadClaim;
+    const pid_t dead = startClaimingMailer(dataFolder, deadClaim);
+    ASSERT_GT(dead, 0);
+    ASSERT_FALSE(deadClaim.empty());
+    ::kill(dead, SIGKILL);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    // Another is still in the middle of its run.
+    ASSERT_TRUE(appendToMessageLog(dataFolder, sending));
+    std::string liveClaim;
+    const pid_t live = startClaimingMailer(dataFolder, liveClaim);
+    ASSERT_GT(live, 0);
+    ASSERT_TRUE(appendToMessageLog(dataFolder, next));
+
+    const RunResult r = run({"/from_sentorix"});
+    ::kill(live, SIGKILL);
+    ::waitpid(live, nullptr, 0);
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 0);
+    ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
+    EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), bodyOf(lost + next));
+    // The live mailer's claim is left to it; nothing else remains.
+    EXPECT_EQ(test::readFile(liveClaim), sending);
+    EXPECT_FALSE(test::exists(deadClaim));
+    ::unlink(liveClaim.c_str());
+    EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
 }
 
 } // namespace

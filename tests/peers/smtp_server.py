@@ -1,18 +1,24 @@
 """A real SMTP server for the tests (aiosmtpd), listening on 127.0.0.1.
 
 Usage:
-    /usr/bin/python3 -u smtp_server.py PORT FOLDER [--auth USER PASSWORD]
+    /usr/bin/python3 -u smtp_server.py PORT FOLDER [--auth USER PASSWORD] [--refuse PREFIX]
+                                                   [--hold]
 
 PORT      port to listen on; 0 picks a free one.
 FOLDER    every accepted message is saved there as two files, N counting from 1:
             N.eml   the message content exactly as received after DATA (periods undoubled)
             N.json  {"mail_from": "...", "rcpt_tos": ["...", ...]}
           Both are complete before the server answers the end of the data, so a client that
-          has read its 250 can read them at once.
+          has read its 250 can read them at once. tests/peers/read_message.py reads them.
 --auth    offer AUTH LOGIN (and PLAIN) without TLS, accept only this user and password, and
           answer MAIL FROM with 530 until the client has logged in. The LOGIN prompts are
           the customary "Username:" and "Password:" (base64). Without it no AUTH is
           offered and any sender is accepted.
+--refuse  RCPT TO an address whose local part begins with PREFIX is answered
+          "550 5.1.1 <address>: Recipient address rejected".
+--hold    at the first RCPT TO the server creates FOLDER/held and waits until FOLDER/release
+          exists before it answers, so a test can act while a client is in the middle of its
+          session.
 
 Prints one line "READY <port>" on stdout when listening and nothing else there; logs go to
 stderr. Ends on SIGTERM or SIGINT.
@@ -30,9 +36,11 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class SavingHandler:
-    def __init__(self, folder):
+    def __init__(self, folder, refuse_prefix=None, hold=False):
         self.folder = folder
         self.count = 0
+        self.refuse_prefix = refuse_prefix
+        self.hold = hold
 
     def _write(self, name, data):
         path = os.path.join(self.folder, name)
@@ -40,6 +48,22 @@ class SavingHandler:
         with open(tmp, "wb") as f:
             f.write(data)
         os.replace(tmp, path)
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if self.hold:
+            self.hold = False
+            open(os.path.join(self.folder, "held"), "wb").close()
+            logging.info("holding at RCPT TO %s", address)
+            release = os.path.join(self.folder, "release")
+            while not os.path.exists(release):
+                await asyncio.sleep(0.02)
+            logging.info("released")
+        if self.refuse_prefix and address.startswith(self.refuse_prefix):
+            logging.info("refusing %s", address)
+            return "550 5.1.1 <%s>: Recipient address rejected" % address
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -70,10 +94,29 @@ def make_authenticator(user, password):
     return authenticator
 
 
+def parse_options(rest):
+    """The options after PORT FOLDER as a dict; None when they are not understood."""
+    options = {"auth": None, "refuse": None, "hold": False}
+    while rest:
+        if rest[0] == "--auth" and len(rest) > 2:
+            options["auth"] = (rest[1], rest[2])
+            rest = rest[3:]
+        elif rest[0] == "--refuse" and len(rest) > 1:
+            options["refuse"] = rest[1]
+            rest = rest[2:]
+        elif rest[0] == "--hold":
+            options["hold"] = True
+            rest = rest[1:]
+        else:
+            return None
+    return options
+
+
 def main(argv):
     logging.basicConfig(stream=sys.stderr, level=logging.INFO,
                         format="smtp_server: %(message)s")
-    if len(argv) not in (3, 6) or (len(argv) == 6 and argv[3] != "--auth"):
+    options = parse_options(argv[3:]) if len(argv) >= 3 else None
+    if options is None:
         sys.stderr.write(__doc__)
         return 2
     # AUTH without TLS is what the tests want on 127.0.0.1; keep stderr free of the warning.
@@ -81,11 +124,11 @@ def main(argv):
     port = int(argv[1])
     folder = argv[2]
     os.makedirs(folder, exist_ok=True)
-    handler = SavingHandler(folder)
+    handler = SavingHandler(folder, options["refuse"], options["hold"])
 
     kwargs = {"hostname": "localhost", "decode_data": False}
-    if len(argv) == 6:
-        kwargs.update(authenticator=make_authenticator(argv[4], argv[5]),
+    if options["auth"]:
+        kwargs.update(authenticator=make_authenticator(*options["auth"]),
                       auth_required=True, auth_require_tls=False)
     else:
         kwargs.update(auth_exclude_mechanism=["LOGIN", "PLAIN"])

@@ -3,11 +3,11 @@
 #include "mailer/smtp/MailMessage.h"
 #include "mailer/smtp/Smtp.h"
 
+#include "tests/support/ReceivedMail.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,70 +15,6 @@ using namespace sentorix;
 
 namespace
 {
-
-// Prints what a saved message holds, one fact per line, from Python's email package.
-const char* const kParser = R"PY(
-import sys, json, email
-from email import policy
-with open(sys.argv[1], 'rb') as f:
-    msg = email.message_from_binary_file(f, policy=policy.compat32)
-with open(sys.argv[2]) as f:
-    meta = json.load(f)
-print("MAIL_FROM", meta["mail_from"])
-for r in meta["rcpt_tos"]:
-    print("RCPT", r)
-for k in ["From", "To", "Subject", "Date", "X-Mailer", "MIME-Version", "Bcc"]:
-    v = msg.get(k)
-    print("H", k, " ".join(str(v).split()) if v is not None else "<none>")
-for part in msg.walk():
-    if part.is_multipart():
-        print("MULTI", part.get_content_type())
-        continue
-    payload = part.get_payload(decode=True) or b""
-    print("PART", part.get_content_type(), part.get_content_charset(), part.get_filename(),
-          part.get("Content-Transfer-Encoding"), payload.hex())
-print("DEFECTS", sum(len(p.defects) for p in msg.walk()))
-)PY";
-
-std::string hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out.push_back(digits[c >> 4]);
-        out.push_back(digits[c & 15]);
-    }
-    return out;
-}
-
-// Runs the parser on message N of `folder` and returns its lines.
-std::vector<std::string> parseSaved(const std::string& folder, int n)
-{
-    const std::string script = folder + "/parse.py";
-    test::writeFile(script, kParser);
-    const std::string command = "/usr/bin/python3 '" + script + "' '" + folder + "/" +
-                                std::to_string(n) + ".eml' '" + folder + "/" + std::to_string(n) +
-                                ".json'";
-    std::vector<std::string> lines;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return lines;
-    std::string all;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        all.append(buffer, got);
-    ::pclose(pipe);
-    std::size_t start = 0;
-    while (start < all.size()) {
-        std::size_t end = all.find('\n', start);
-        if (end == std::string::npos)
-            end = all.size();
-        lines.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
 
 class Session : public CSmtp
 {
@@ -117,15 +53,6 @@ MailMessage notification()
     return m;
 }
 
-bool contains(const std::vector<std::string>& lines, const std::string& line)
-{
-    for (const auto& l : lines) {
-        if (l == line)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 TEST(SmtpRealServer, DeliversTheMailerMessage)
@@ -147,27 +74,24 @@ TEST(SmtpRealServer, DeliversTheMailerMessage)
     smtp.disconnect();
     EXPECT_TRUE(smtp.events.empty());
 
-    const auto lines = parseSaved(dir.file("mail"), 1);
-    EXPECT_TRUE(contains(lines, "MAIL_FROM monitor@example.org"));
-    EXPECT_TRUE(contains(lines, "RCPT ann@example.com"));
-    EXPECT_TRUE(contains(lines, "RCPT bob@example.com"));
-    EXPECT_TRUE(contains(lines, "RCPT carol@example.com"));
-    EXPECT_TRUE(contains(lines, "H From \"Sentorix Monitor\" <monitor@example.org>"));
-    EXPECT_TRUE(contains(lines, "H To \"Ann\" <ann@example.com>, <bob@example.com>"));
-    EXPECT_TRUE(contains(lines, "H Subject Sentorix: 2 documents changed"));
-    EXPECT_TRUE(contains(lines, "H X-Mailer Postavo"));
-    EXPECT_TRUE(contains(lines, "H MIME-Version 1.0"));
-    EXPECT_TRUE(contains(lines, "H Bcc <none>"));
-    // The parser gives lines ending in LF; the end of data adds one empty line.
-    std::string decoded;
-    for (char c : body) {
-        if (c != '\r')
-            decoded.push_back(c);
-    }
-    decoded += "\n";
-    EXPECT_TRUE(contains(lines, "PART text/plain iso-8859-1 None quoted-printable " + hex(decoded)))
-        << testing::PrintToString(lines);
-    EXPECT_TRUE(contains(lines, "DEFECTS 0"));
+    const test::ReceivedMessage got = test::readReceivedMessage(dir.file("mail"), 1);
+    ASSERT_TRUE(got.read);
+    EXPECT_EQ(got.field("mail-from"), "monitor@example.org");
+    EXPECT_EQ(got.list("rcpt"), (std::vector<std::string>{"ann@example.com", "bob@example.com",
+                                                          "carol@example.com"}));
+    EXPECT_EQ(got.field("header:From"), "\"Sentorix Monitor\" <monitor@example.org>");
+    EXPECT_EQ(got.field("header:To"), "\"Ann\" <ann@example.com>, <bob@example.com>");
+    EXPECT_EQ(got.field("header:Subject"), "Sentorix: 2 documents changed");
+    EXPECT_EQ(got.field("header:X-Mailer"), "Postavo");
+    EXPECT_EQ(got.field("header:MIME-Version"), "1.0");
+    EXPECT_FALSE(got.has("header:Bcc"));
+    EXPECT_EQ(got.list("part-type"), std::vector<std::string>{"text/plain"});
+    EXPECT_EQ(got.field("part-charset"), "iso-8859-1");
+    EXPECT_EQ(got.field("part-filename"), "");
+    EXPECT_EQ(got.field("part-encoding"), "quoted-printable");
+    // Quoted-printable gives the lines back with CR LF; the end of data adds one empty line.
+    EXPECT_EQ(got.field("part-data"), body + "\r\n");
+    EXPECT_EQ(got.field("defects"), "0");
 }
 
 TEST(SmtpRealServer, LogsInAndSendsAnAttachment)
@@ -196,13 +120,17 @@ TEST(SmtpRealServer, LogsInAndSendsAnAttachment)
     smtp.disconnect();
     EXPECT_TRUE(smtp.events.empty()) << testing::PrintToString(smtp.events);
 
-    const auto lines = parseSaved(dir.file("mail"), 1);
-    EXPECT_TRUE(contains(lines, "MULTI multipart/mixed")) << testing::PrintToString(lines);
-    EXPECT_TRUE(contains(lines, "PART text/plain iso-8859-1 None 7bit " +
-                                    hex("See the attached snapshot.\n")));
-    EXPECT_TRUE(
-        contains(lines, "PART application/octet-stream None snapshot.bin base64 " + hex(binary)));
-    EXPECT_TRUE(contains(lines, "DEFECTS 0"));
+    const test::ReceivedMessage got = test::readReceivedMessage(dir.file("mail"), 1);
+    ASSERT_TRUE(got.read);
+    EXPECT_EQ(got.list("multi"), std::vector<std::string>{"multipart/mixed"});
+    EXPECT_EQ(got.list("part-type"),
+              (std::vector<std::string>{"text/plain", "application/octet-stream"}));
+    EXPECT_EQ(got.list("part-charset"), (std::vector<std::string>{"iso-8859-1", ""}));
+    EXPECT_EQ(got.list("part-filename"), (std::vector<std::string>{"", "snapshot.bin"}));
+    EXPECT_EQ(got.list("part-encoding"), (std::vector<std::string>{"7bit", "base64"}));
+    EXPECT_EQ(got.list("part-data"),
+              (std::vector<std::string>{"See the attached snapshot.\r\n", binary}));
+    EXPECT_EQ(got.field("defects"), "0");
 }
 
 TEST(SmtpRealServer, WrongPasswordIsRefusedAndNothingIsSent)
@@ -228,5 +156,5 @@ TEST(SmtpRealServer, WrongPasswordIsRefusedAndNothingIsSent)
     }
     expected.push_back("error 530 530");
     EXPECT_EQ(smtp.events, expected);
-    EXPECT_FALSE(test::exists(dir.file("mail/1.eml")));
+    EXPECT_EQ(test::receivedMessageCount(dir.file("mail")), 0);
 }

@@ -5,13 +5,11 @@
 #include "mailer/smtp/Smtp.h"
 #include "platform/Socket.h"
 #include "tests/smtp/ScriptedServer.h"
+#include "tests/support/ReceivedMail.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <deque>
 #include <string>
@@ -536,19 +534,10 @@ TEST(SmtpSession, RefusedGreetingHeloAndQuitAreErrors)
 
 TEST(SmtpSession, ConnectionFailuresAreNotReported)
 {
-    // A port with nobody listening: bind one, then close it.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length), 0);
-    ::close(fd);
-
-    for (const std::string& server : {"127.0.0.1:" + std::to_string(ntohs(addr.sin_port)),
-                                      std::string("no-such-host.invalid"), std::string("")}) {
+    const test::RefusingPort refusing;
+    ASSERT_TRUE(refusing.valid());
+    for (const std::string& server :
+         {refusing.address(), std::string("no-such-host.invalid"), std::string("")}) {
         RecordingSmtp smtp;
         EXPECT_EQ(smtp.connectTo(server), 0) << server;
         EXPECT_TRUE(smtp.events.empty()) << server;
