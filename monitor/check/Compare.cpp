@@ -160,16 +160,12 @@ bool StreamComparison::feed(const char* data, std::size_t size)
 {
     if (storageFailed())
         return false;
-    if (!m_different) {
-        if (sameAsStored(data, size)) {
-            m_equalBytes += size;
-            return true;
-        }
-        m_different = true;
-        if (!startTempFromStored())
-            return false;
+    if (!m_different && sameAsStored(data, size)) {
+        m_equalBytes += size;
+        return true;
     }
-    if (!m_temp.isOpen() && !openTemp())
+    m_different = true;
+    if (m_tempPath.empty() && !startTemp())
         return false;
     if (!m_temp.write(data, size)) {
         m_writeFailed = true;
@@ -187,10 +183,8 @@ bool StreamComparison::finish()
         if (m_content->read(&extra, 1) == 0)
             return true; // the same: no TempFile was ever made
         m_different = true;
-        if (!startTempFromStored())
-            return false;
     }
-    if (!m_temp.isOpen() && !openTemp())
+    if (m_tempPath.empty() && !startTemp())
         return false;
     if (!m_temp.close()) {
         m_writeFailed = true;
@@ -217,16 +211,6 @@ void StreamComparison::discard()
     m_tempPath.clear();
 }
 
-bool StreamComparison::openTemp()
-{
-    m_tempPath = createTempFile(m_folder);
-    if (m_tempPath.empty() || !m_temp.open(m_tempPath, m_mode, OpenForWrite::Existing)) {
-        m_tempMissing = true;
-        return false;
-    }
-    return true;
-}
-
 bool StreamComparison::sameAsStored(const char* data, std::size_t size)
 {
     if (m_scratch.size() < size)
@@ -236,12 +220,17 @@ bool StreamComparison::sameAsStored(const char* data, std::size_t size)
            std::memcmp(m_scratch.data(), data, size) == 0;
 }
 
-// The TempFile at the first difference, with the part of the body found equal, taken from
-// the start of the ContentFile.
-bool StreamComparison::startTempFromStored()
+// The TempFile at the first difference, beginning with the part of the body found equal,
+// which is taken from the start of the ContentFile.
+bool StreamComparison::startTemp()
 {
-    if (!openTemp())
+    m_tempPath = createTempFile(m_folder);
+    if (m_tempPath.empty() || !m_temp.open(m_tempPath, m_mode, OpenForWrite::Existing)) {
+        m_tempMissing = true;
         return false;
+    }
+    if (m_equalBytes == 0)
+        return true;
     if (!m_content->rewind()) {
         m_writeFailed = true;
         return false;

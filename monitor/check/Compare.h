@@ -71,9 +71,8 @@ public:
     void discard();
 
 private:
-    bool openTemp();
     bool sameAsStored(const char* data, std::size_t size);
-    bool startTempFromStored();
+    bool startTemp();
 
     std::string m_folder;
     FileMode m_mode;
