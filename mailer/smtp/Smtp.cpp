@@ -311,7 +311,9 @@ int CSmtp::greet()
 
 int CSmtp::login()
 {
-    for (;;) {
+    // A hook that asks for a new login after every refusal would otherwise keep the session
+    // (and the mailer's only thread) sending the same refused credentials for good.
+    for (int restarts = 0;; ++restarts) {
         if (loginName.empty())
             return 0;
         int code = exchange("AUTH LOGIN\r\n");
@@ -337,7 +339,7 @@ int CSmtp::login()
             codec.encodeText(answer->c_str());
             code = exchangeLine("", codec.encodedData(), "\r\n");
             if (code == 535) {
-                if (reportWarning(535) == 1) {
+                if (reportWarning(535) == 1 && restarts < kLoginRestarts) {
                     restart = true;
                     break;
                 }

@@ -31,6 +31,9 @@ public:
     static constexpr std::size_t kSendPieceSize = 1024;    // commands are sent in such pieces
     // How often MAIL FROM is sent again after a 530 answer, each time after a login.
     static constexpr int kMailFromRetries = 3;
+    // How often one login() starts again when onWarning answers a refused login (535) with 1;
+    // a further refusal is then given up like one the hook did not ask to retry.
+    static constexpr int kLoginRestarts = 3;
 
     CSmtp();
     CSmtp(const CSmtp&) = delete;
@@ -39,7 +42,8 @@ public:
     virtual ~CSmtp();
 
     // Hooks. onWarning and onError get the code and lastReply; their result is returned by
-    // reportWarning/reportError (a 1 from onWarning after a 535 restarts the login).
+    // reportWarning/reportError (a 1 from onWarning after a 535 restarts the login, at most
+    // kLoginRestarts times).
     virtual int onWarning(int code, const std::string& reply);
     virtual int onError(int code, const std::string& reply);
     // Called for every reply that yields a code; command is nullptr for the greeting.

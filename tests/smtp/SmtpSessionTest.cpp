@@ -215,7 +215,21 @@ TEST(SmtpSession, LoginCorners)
     };
     const std::string user = b64("bob") + "\r\n";
     const std::string pass = b64("pw") + "\r\n";
+    // A hook that asks for a new login after every refusal: the login starts again a bounded
+    // number of times, then the refusal is an error.
+    Case endless{"warning hook always asks for a new login", {}, {}, {}, {}, 535};
+    for (int attempt = 0; attempt <= CSmtp::kLoginRestarts; ++attempt) {
+        for (auto& step :
+             test::script({S::answer("334 VXNlcm5hbWU6\r\n"), S::answer("535 no\r\n")}))
+            endless.loginSteps.push_back(step);
+        endless.warningResults.push_back(1);
+        endless.expectedCommands.insert(endless.expectedCommands.end(), {"AUTH LOGIN\r\n", user});
+        endless.expectedEvents.push_back("warning 535 535 no");
+    }
+    endless.expectedEvents.push_back("error 535 535 no");
+    endless.warningResults.insert(endless.warningResults.end(), 5, 1); // it would go on asking
     const std::vector<Case> cases = {
+        endless,
         {"prompts in other letter case",
          test::script({S::answer("334 dXNlcm5hbWU6\r\n"), S::answer("334 UEFTU1dPUkQ6\r\n"),
                        S::answer("235 ok\r\n")}),
