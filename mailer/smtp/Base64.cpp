@@ -10,9 +10,6 @@ namespace sentorix
 namespace
 {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-static_assert(sizeof(kAlphabet) == 65);
-
 constexpr unsigned char kPadValue = 0xFF;
 
 // Largest input whose encoded size (twice the input, rounded up to the next 4096 step) still
@@ -29,7 +26,7 @@ const std::array<unsigned char, 256>& decodeTable()
         std::array<unsigned char, 256> t{};
         t.fill(0xFE);
         for (unsigned i = 0; i < 64; ++i) {
-            const auto c = static_cast<unsigned char>(kAlphabet[i]);
+            const auto c = static_cast<unsigned char>(kBase64Alphabet[i]);
             t[c] = static_cast<unsigned char>(i);
             t[static_cast<unsigned char>(c + 128)] = static_cast<unsigned char>(i);
         }
@@ -224,7 +221,7 @@ void CBase64::encodeGroup(const Base64Group& group, uint32_t position)
     splitGroup(group.bytes, values);
     unsigned char* out = m_encoded.get() + position;
     for (int k = 0; k < 4; ++k)
-        out[k] = static_cast<unsigned char>(kAlphabet[values[k]]);
+        out[k] = static_cast<unsigned char>(kBase64Alphabet[values[k]]);
     if (group.count == 1) {
         out[2] = '=';
         out[3] = '=';

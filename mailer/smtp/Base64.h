@@ -15,6 +15,11 @@
 namespace sentorix
 {
 
+// The 64 characters of the standard alphabet, in value order.
+inline constexpr char kBase64Alphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+static_assert(sizeof(kBase64Alphabet) == 65);
+
 // Passed between the encode and decode loops and the group operations: four bytes and how
 // many of them are real (1 to 3 input bytes when encoding, 1 to 4 characters when decoding).
 struct Base64Group {

@@ -1,5 +1,7 @@
 #include "mailer/smtp/TransferEncoding.h"
 
+#include "mailer/smtp/Base64.h"
+
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -70,11 +72,9 @@ struct PairTable {
     char pairs[4096][2];
     constexpr PairTable() : pairs()
     {
-        constexpr char alphabet[] =
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
         for (int v = 0; v < 4096; ++v) {
-            pairs[v][0] = alphabet[v >> 6];
-            pairs[v][1] = alphabet[v & 63];
+            pairs[v][0] = kBase64Alphabet[v >> 6];
+            pairs[v][1] = kBase64Alphabet[v & 63];
         }
     }
 };

@@ -356,6 +356,17 @@ protected:
 
     std::string data(const std::string& name) const { return dataFolder + "/" + name; }
 
+    // A normal run that ended by itself once message `n` had arrived with `body`, and left
+    // nothing but the settings in the data folder.
+    void expectDelivered(const RunResult& r, int n, const std::string& body)
+    {
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.exitStatus, 0);
+        ASSERT_EQ(test::receivedMessageCount(mailFolder), n);
+        EXPECT_EQ(test::readReceivedMessage(mailFolder, n).field("body"), body);
+        EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
+    }
+
     RunResult run(const std::vector<std::string>& args)
     {
         PostavoProcess postavo;
@@ -457,13 +468,7 @@ TEST_F(PostavoRun, MissingOrEmptyMessageLogMailsTheFixedText)
         if (c.writeEmptyLog)
             test::writeFile(data(kMessageLogFile), "");
 
-        const RunResult r = run({"/from_sentorix"});
-
-        ASSERT_TRUE(r.ended);
-        EXPECT_EQ(r.exitStatus, 0);
-        ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
-        EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), received(kNoDetailsBody));
-        EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
+        expectDelivered(run({"/from_sentorix"}), 1, received(kNoDetailsBody));
     }
 }
 
@@ -698,12 +703,7 @@ TEST_F(PostavoRun, EntryAppendedDuringTheRunIsKeptForTheNextRun)
     EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMessageLogFile, kMailSettingsFile));
 
     // The next run mails the late entry.
-    const RunResult next = run({"/from_sentorix"});
-    ASSERT_TRUE(next.ended);
-    EXPECT_EQ(next.exitStatus, 0);
-    ASSERT_EQ(test::receivedMessageCount(mailFolder), 2);
-    EXPECT_EQ(test::readReceivedMessage(mailFolder, 2).field("body"), bodyOf(late));
-    EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
+    expectDelivered(run({"/from_sentorix"}), 2, bodyOf(late));
 }
 
 TEST_F(PostavoRun, WithoutTheRequiredSwitchOnlyTheNoticeIsShown)
@@ -765,15 +765,10 @@ TEST_F(PostavoRun, EntriesOfAMailerKilledAfterItsClaimGoOutWithTheNextRun)
     ::kill(live, SIGKILL);
     ::waitpid(live, nullptr, 0);
 
-    ASSERT_TRUE(r.ended);
-    EXPECT_EQ(r.exitStatus, 0);
-    ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
-    EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), bodyOf(lost + next));
     // The live mailer's claim is left to it; nothing else remains.
     EXPECT_EQ(test::readFile(liveClaim), sending);
-    EXPECT_FALSE(test::exists(deadClaim));
     ::unlink(liveClaim.c_str());
-    EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMailSettingsFile));
+    expectDelivered(r, 1, bodyOf(lost + next));
 }
 
 } // namespace
