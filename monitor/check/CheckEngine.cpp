@@ -98,9 +98,12 @@ void CheckEngine::checkSelected()
         bool marked = false;
         {
             std::lock_guard lock(m_claimMutex);
+            // A document held by a worker is Retrieving; the held flag also covers a status
+            // that was changed under the worker by another command.
             const DocumentStatus status = m_parts.table.status(index);
             if (status != DocumentStatus::Retrieving && status != DocumentStatus::Changed &&
-                status != DocumentStatus::Waiting) {
+                status != DocumentStatus::Waiting &&
+                !m_heldByWorker[static_cast<std::size_t>(index)]) {
                 m_parts.table.setStatus(index, DocumentStatus::Waiting);
                 marked = true;
             }
@@ -375,10 +378,20 @@ void CheckEngine::runMailer()
         return;
     m_parts.notified.consume([this](int index) {
         const int row = m_parts.view.recordToRow(index);
-        if (row < 0)
+        if (row < 0 || index >= m_parts.table.capacity())
             return false;
-        m_parts.table.setStatus(index, DocumentStatus::Checked);
-        m_parts.view.refreshRow(index, row, false);
+        // A document that a worker is checking again gets its status from that check; marking
+        // it Checked now would let a request hand it to a second worker meanwhile.
+        bool marked = false;
+        {
+            std::lock_guard lock(m_claimMutex);
+            if (!m_heldByWorker[static_cast<std::size_t>(index)]) {
+                m_parts.table.setStatus(index, DocumentStatus::Checked);
+                marked = true;
+            }
+        }
+        if (marked)
+            m_parts.view.refreshRow(index, row, false);
         return true;
     });
 }

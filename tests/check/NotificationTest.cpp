@@ -3,6 +3,7 @@
 
 #include "CheckHarness.h"
 
+#include "common/FixedText.h"
 #include "common/MailHandoff.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +188,37 @@ TEST(RunMailer, DocumentWithoutRowKeepsItsSlot)
     h.view.removeRecordRow(h.doc);
     h.engine->runMailer();
     EXPECT_EQ(h.notified.at(0), h.doc);
+    EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Unavailable);
+}
+
+// A notified document that a worker is checking again at the tick keeps its check: the
+// status stays Retrieving until that check ends (so no request can hand the document to a
+// second worker meanwhile), and the slot is emptied as the mailer was started.
+TEST(RunMailer, DocumentBeingCheckedAgainIsLeftToItsWorker)
+{
+    ScriptedServer silent(ScriptedServer::Behaviour::Silent);
+    ASSERT_TRUE(silent.start());
+    MailerHarness h(1);
+    h.failOnce();
+    ASSERT_EQ(h.notified.at(0), h.doc);
+    DocumentRecord record = h.table.get(h.doc);
+    record.kind = static_cast<int32_t>(DocumentKind::WebPage);
+    setFieldText(record.location, "http://127.0.0.1:" + std::to_string(silent.port()) + "/page");
+    h.table.put(h.doc, record);
+
+    h.engine->checkAll();
+    for (int i = 0; i < 200 && h.table.status(h.doc) != DocumentStatus::Retrieving; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(h.table.status(h.doc), DocumentStatus::Retrieving);
+    h.engine->runMailer();
+    EXPECT_EQ(h.launcher.calls().size(), 1u);
+    EXPECT_EQ(h.notified.at(0), NotifiedList::kEmpty);
+    EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Retrieving);
+    h.view.selectAllRows();
+    h.engine->checkSelected();
+    h.engine->waitForWorkers();
+
+    EXPECT_EQ(h.counting.redraws(h.doc), 2 + 3) << "the failed check, then one more";
     EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Unavailable);
 }
 
