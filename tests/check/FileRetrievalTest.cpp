@@ -24,6 +24,29 @@ const std::vector<std::string> kNothing;
 const std::vector<std::string> kAlert{"Sentorix.alert"};
 const std::vector<std::string> kChange{"Sentorix.sound"};
 
+DocumentSpec ftpSpec(const std::string& name, const std::string& location, bool account,
+                     const std::string& password = kPassword)
+{
+    DocumentSpec spec;
+    spec.kind = DocumentKind::FtpFile;
+    spec.name = name;
+    spec.location = location;
+    if (account) {
+        spec.userName = kUser;
+        spec.password = password;
+    }
+    return spec;
+}
+
+DocumentSpec localSpec(const std::string& name, const std::string& path)
+{
+    DocumentSpec spec;
+    spec.kind = DocumentKind::LocalFile;
+    spec.name = name;
+    spec.location = path;
+    return spec;
+}
+
 class FtpRetrieval : public ::testing::Test
 {
 protected:
@@ -36,15 +59,7 @@ protected:
 
     int addFtp(const std::string& location, bool account = false)
     {
-        DocumentSpec spec;
-        spec.kind = DocumentKind::FtpFile;
-        spec.name = "report";
-        spec.location = location;
-        if (account) {
-            spec.userName = kUser;
-            spec.password = std::string(kPassword);
-        }
-        return h.add(spec);
+        return h.add(ftpSpec("report", location, account));
     }
 
     static std::unique_ptr<FtpPeer> s_server;
@@ -81,15 +96,7 @@ TEST_F(FtpRetrieval, SchemeSeparatorsAndAccountAllReachTheSameFile)
     };
     for (const auto& [location, account] : locations) {
         EngineHarness e;
-        DocumentSpec spec;
-        spec.kind = DocumentKind::FtpFile;
-        spec.name = "same";
-        spec.location = location;
-        if (account) {
-            spec.userName = kUser;
-            spec.password = kPassword;
-        }
-        const int doc = e.add(spec);
+        const int doc = e.add(ftpSpec("same", location, account));
         EXPECT_EQ(e.check(doc), DocumentStatus::Ready) << location;
         EXPECT_EQ(e.content(doc), std::string("\x00\x01\r\n\xff", 5)) << location;
     }
@@ -128,15 +135,7 @@ TEST_F(FtpRetrieval, ServerSideFailuresAreAnnouncedAndKeepTheContent)
     };
     for (const Case& c : cases) {
         EngineHarness e;
-        DocumentSpec spec;
-        spec.kind = DocumentKind::FtpFile;
-        spec.name = "kept";
-        spec.location = c.location;
-        if (c.account) {
-            spec.userName = kUser;
-            spec.password = c.password;
-        }
-        const int doc = e.add(spec);
+        const int doc = e.add(ftpSpec("kept", c.location, c.account, c.password));
         writeFile(e.contentPath(doc), "earlier");
         EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable) << c.what;
         EXPECT_EQ(e.sound.played(), kAlert) << c.what;
@@ -169,14 +168,7 @@ TEST_F(FtpRetrieval, NoRoomForTheTempFileIsUnavailableSilently)
 class LocalRetrieval : public ::testing::Test
 {
 protected:
-    int addLocal(const std::string& path)
-    {
-        DocumentSpec spec;
-        spec.kind = DocumentKind::LocalFile;
-        spec.name = "Syslog";
-        spec.location = path;
-        return h.add(spec);
-    }
+    int addLocal(const std::string& path) { return h.add(localSpec("Syslog", path)); }
     EngineHarness h;
     TempDir disk;
 };
@@ -256,11 +248,7 @@ TEST_F(LocalRetrieval, SpecialFileAsLocationIsUnavailableAndAnnounced)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& location : {fifo, std::string("/dev/zero")}) {
         EngineHarness e;
-        DocumentSpec spec;
-        spec.kind = DocumentKind::LocalFile;
-        spec.name = "special";
-        spec.location = location;
-        const int doc = e.add(spec);
+        const int doc = e.add(localSpec("special", location));
         EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable) << location;
         EXPECT_FALSE(e.hasContent(doc)) << location;
 
