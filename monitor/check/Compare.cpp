@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace sentorix
 {
@@ -251,7 +253,10 @@ bool StreamComparison::startTemp()
 
 // A read error part-way through gives no text rather than a shortened one, which would
 // pass for a changed page.
-std::optional<std::string> loadTextFile(const std::string& path)
+namespace
+{
+
+std::optional<std::string> loadWholeText(const std::string& path)
 {
     InputFile in;
     if (!in.open(path, FileMode::Text))
@@ -283,6 +288,22 @@ std::optional<std::string> loadTextFile(const std::string& path)
     if (in.failed())
         return std::nullopt;
     return text;
+}
+
+} // namespace
+
+std::optional<std::string> loadTextFile(const std::string& path)
+{
+    // The count and middle methods hold the whole page in memory. A page larger than the
+    // memory the process can have is reported as unreadable, so its check ends Unavailable
+    // instead of ending the program.
+    try {
+        return loadWholeText(path);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
 }
 
 int64_t countOccurrences(const std::string& path, std::string_view needle)
