@@ -12,12 +12,18 @@ namespace sentorix::cli
 
 int refuse(const std::string& message)
 {
-    std::string oneLine = message;
-    for (std::size_t p; (p = oneLine.find("\n\n")) != std::string::npos;)
-        oneLine.replace(p, 2, " ");
-    for (char& c : oneLine)
-        if (c == '\n')
-            c = ' ';
+    // A blank line of a dialog text becomes one blank, as does each other line break.
+    std::string oneLine;
+    oneLine.reserve(message.size());
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        if (message[i] != '\n') {
+            oneLine += message[i];
+            continue;
+        }
+        oneLine += ' ';
+        if (i + 1 < message.size() && message[i + 1] == '\n')
+            ++i;
+    }
     std::cerr << "sentorix-cli: " << oneLine << "\n";
     return kExitUsage;
 }
