@@ -65,17 +65,6 @@ std::string readThrough(const std::string& path, FileMode mode)
     return whole;
 }
 
-// Runs `body` in a child process and returns its exit status (-1 when it did not exit).
-int inChild(const std::function<int()>& body)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 mode_t modeOf(const std::string& path)
 {
     struct stat st {

@@ -51,16 +51,6 @@ std::string pattern(std::size_t size, unsigned seed)
     return s;
 }
 
-int inChild(const std::function<int()>& body)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 const char* name(Sameness s)
 {
     return s == Sameness::Same ? "same" : s == Sameness::Different ? "different" : "failed";

@@ -67,6 +67,16 @@ std::vector<std::string> listFolder(const std::string& path)
     return names;
 }
 
+int inChild(const std::function<int()>& body)
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::string peersDir()
 {
     return SENTORIX_PEERS_DIR;

@@ -2,6 +2,7 @@
 // a peer server process started from tests/peers that reports its port when it is ready.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ private:
     int m_pid = -1;
     int m_port = 0;
 };
+
+// Runs `body` in a forked child process (for limits or identities that must not touch the test
+// process) and returns the child's exit status, or -1 when it did not exit normally.
+int inChild(const std::function<int()>& body);
 
 std::string peersDir();
 std::string testDataDir();
