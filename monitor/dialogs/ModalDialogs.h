@@ -1,0 +1,59 @@
+// Every modal window the monitor opens on its own (message boxes, Yes/No questions, the open
+// and save file dialogs) goes through these wrappers, so a test can answer one before it
+// opens and never hangs on it.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <deque>
+
+class QWidget;
+
+namespace sentorix::ui
+{
+
+class MessageBox
+{
+public:
+    // Shows a modal message box with the program's title and returns the button pressed.
+    static QMessageBox::StandardButton
+    show(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+    // Test seams: the next boxes are not shown but answered with these buttons, in order.
+    // Every box asked for (answered or shown) is recorded with its text and icon.
+    static void setNextAnswer(QMessageBox::StandardButton answer);
+    struct Asked {
+        QString text;
+        QMessageBox::Icon icon;
+    };
+    static const std::deque<Asked>& asked();
+    static void clearAsked();
+
+private:
+    static std::deque<QMessageBox::StandardButton> s_answers;
+    static std::deque<Asked> s_asked;
+};
+
+class FileDialog
+{
+public:
+    // An empty text means the user cancelled.
+    static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& folder,
+                                   const QString& filter = QString());
+    static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& path,
+                                   const QString& filter = QString());
+
+    // Test seams: the next dialog is not shown but answered with this name ("" = cancelled);
+    // the folder or path it would have started in is kept for the test to read.
+    static void setNextFileName(const QString& name);
+    static QString lastStartPath();
+
+private:
+    static std::deque<QString> s_names;
+    static QString s_lastStartPath;
+};
+
+} // namespace sentorix::ui
