@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 
 namespace sentorix
 {
@@ -63,6 +64,25 @@ void appendEscaped(std::string& out, const std::string& part)
             out.push_back(hex[c & 0x0F]);
         }
     }
+}
+
+// A login is handed to curl only when no byte of it can end a protocol line: a CR or LF in a
+// user name would end the FTP USER command and start one of the server's choosing.
+bool loginSafe(const Credentials& credentials)
+{
+    if (!credentials.useAccount)
+        return true;
+    const std::string_view breaks("\r\n\0", 3);
+    return credentials.userName.find_first_of(breaks) == std::string::npos &&
+           credentials.password.find_first_of(breaks) == std::string::npos;
+}
+
+FetchResult unsafeLogin()
+{
+    FetchResult result;
+    result.status = FetchStatus::Failed;
+    result.error = "the user name or password holds a line break";
+    return result;
 }
 
 } // namespace
@@ -131,6 +151,8 @@ FetchResult UrlSession::fetchWeb(const std::string& url, const Credentials& cred
     FetchResult result;
     if (!m_curl)
         return result;
+    if (!loginSafe(credentials))
+        return unsafeLogin();
     CURL* curl = static_cast<CURL*>(m_curl);
     curl_easy_reset(curl);
     applyCommonOptions(credentials);
@@ -165,6 +187,8 @@ FetchResult UrlSession::fetchFtp(const FtpTarget& target, const Credentials& cre
     FetchResult result;
     if (!m_curl)
         return result;
+    if (!loginSafe(credentials))
+        return unsafeLogin();
     const std::string url = buildFtpUrl(target);
     if (url.empty()) {
         result.status = FetchStatus::Failed;

@@ -8,7 +8,8 @@
 // Web requests: user agent "Sentorix - Tarnwick Lab", redirects followed (http and https
 // only), the proxy taken from the environment (http_proxy, https_proxy, no_proxy, ...), the
 // body exactly as received (no content decoding), no cache anywhere on the way. Credentials go
-// to curl apart from the URL, so a user name or password holding @ : / or % still logs in.
+// to curl apart from the URL, so a user name or password holding @ : / or % still logs in;
+// one holding a CR, LF or NUL is refused (Failed) before anything is sent, on every protocol.
 // HTTPS trusts the system's certificate store unless a CA bundle is named.
 //
 // FTP requests: active mode (the server connects back to us), binary, one CWD to the

@@ -141,6 +141,8 @@ private:
     void redrawRow(int index);
     void announce(int index, DocumentStatus event);
     void failCheck(int index, bool notify);
+    // The end of a check whose stored login holds a line break (a hand-made or damaged record).
+    void failUnusableLogin(int index);
     // Ends a later web or FTP fetch once compared; true when the document ended Changed.
     bool endLaterFetch(int index, bool changed, StreamComparison& body,
                        const std::string& contentPath);

@@ -44,6 +44,10 @@ void CheckEngine::checkWebDocument(int index, bool page)
     const std::string_view middleStart = fieldText(record.middleStart);
     const std::string_view middleEnd = fieldText(record.middleEnd);
 
+    if (!loginUsable(record)) {
+        failUnusableLogin(index);
+        return;
+    }
     // A URL that would not fit, or a session that cannot be had, is a URL that cannot be
     // opened.
     const WebRequest request = buildWebRequest(record);
@@ -161,6 +165,10 @@ void CheckEngine::checkFtpFile(int index)
     const std::string name(fieldText(record.displayName));
     const std::string contentPath = recordFilePath(m_parts.dataFolder, name, kContentExtension);
 
+    if (!loginUsable(record)) {
+        failUnusableLogin(index);
+        return;
+    }
     const std::optional<FtpTarget> target = splitFtpLocation(fieldText(record.location));
     if (!target) {
         failCheck(index, false);
@@ -222,6 +230,14 @@ void CheckEngine::checkFtpFile(int index)
         return;
     }
     endLaterFetch(index, sameness == Sameness::Different, body, contentPath);
+}
+
+// A login holding a line break is never sent (it would end the login command on the wire and
+// start another): the check ends Unavailable, announced, and every later check does too until
+// the user edits the account.
+void CheckEngine::failUnusableLogin(int index)
+{
+    failCheck(index, true);
 }
 
 // The end of a later fetch whose comparison is done: Checked when nothing changed; else the

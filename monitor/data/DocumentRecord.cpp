@@ -50,6 +50,19 @@ std::string_view statusText(int32_t status)
     }
 }
 
+bool holdsLineBreakOrNul(std::string_view text)
+{
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool loginUsable(const DocumentRecord& record)
+{
+    if (record.useAccount != 1)
+        return true;
+    return !holdsLineBreakOrNul(fieldText(record.userName)) &&
+           !holdsLineBreakOrNul(fieldText(record.password));
+}
+
 namespace
 {
 

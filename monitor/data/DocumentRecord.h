@@ -77,6 +77,16 @@ inline std::atomic_ref<int32_t> statusOf(DocumentRecord& record)
 // nothing is ever written past a field.
 bool credentialsFit(const DocumentRecord& record);
 
+// True when `text` holds a CR, an LF or a NUL: a byte that ends or splits a line of a protocol
+// (an FTP command, an HTTP header), so a login holding one could smuggle in a command of its
+// own.
+bool holdsLineBreakOrNul(std::string_view text);
+
+// False when the record asks for an account (useAccount 1) whose userName or password holds a
+// CR or LF; such a login is never sent, and every check of the document ends Unavailable. A
+// record without an account is always usable: its credentials are not sent.
+bool loginUsable(const DocumentRecord& record);
+
 // Converts the userName and password fields between plain text and their stored form: a
 // count byte, then the characters reversed at bytes 1, 5, 9, ... among filler bytes 32..125.
 void scrambleCredentials(DocumentRecord& record);

@@ -60,11 +60,20 @@ std::string normalizeWebAddress(std::string_view text)
     return webAddressPrefix(text) + std::string(webAddressRest(text));
 }
 
+bool holdsControlCharacter(std::string_view name)
+{
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
 bool isUsableDocumentName(const std::string& name, const std::string& folder)
 {
     if (name.find_first_of("\\/:*?\"<>|") != std::string::npos)
         return false;
-    if (name.find('\0') != std::string::npos)
+    if (holdsControlCharacter(name))
         return false;
     std::string templ = joinPath(folder, ".name-test-XXXXXX");
     std::vector<char> scratch(templ.begin(), templ.end());
@@ -92,8 +101,7 @@ StagedRecordResult buildStagedRecord(const DocumentInput& input, const DocumentT
         return result;
     };
 
-    // The dialog's boxes take 511 characters (512-byte fields) and 510 (511-byte boxes).
-    constexpr std::size_t kBoxChars = 511;
+    // The method boxes take 510 characters (511-byte boxes).
     constexpr std::size_t kMethodBoxChars = 510;
 
     // 1. Kind and method.
@@ -126,6 +134,11 @@ StagedRecordResult buildStagedRecord(const DocumentInput& input, const DocumentT
             return refuse(tooLongMessage("username", kCredentialMaxChars));
         if (tooLong(input.password, kCredentialMaxChars))
             return refuse(tooLongMessage("password", kCredentialMaxChars));
+        // A line break would end the login command on the wire and start another.
+        if (holdsLineBreakOrNul(input.userName))
+            return refuse(kUserNameLineBreakMessage);
+        if (holdsLineBreakOrNul(input.password))
+            return refuse(kPasswordLineBreakMessage);
     }
 
     // 3. Location.
@@ -151,8 +164,11 @@ StagedRecordResult buildStagedRecord(const DocumentInput& input, const DocumentT
         if (table.isUsed(i) && sameNameIgnoringCase(table.displayName(i), input.displayName))
             return refuse("Same document name already exist. Please use another name.");
     }
-    if (tooLong(input.displayName, kBoxChars) ||
-        !isUsableDocumentName(input.displayName, dataFolder))
+    if (tooLong(input.displayName, kDisplayNameMaxBytes))
+        return refuse(tooLongMessage("document name", kDisplayNameMaxBytes));
+    if (holdsControlCharacter(input.displayName))
+        return refuse(kControlCharacterNameMessage);
+    if (!isUsableDocumentName(input.displayName, dataFolder))
         return refuse(kInvalidNameMessage);
 
     // 5. The staged record.

@@ -189,9 +189,21 @@ TEST_F(CliTest, AddRefusesWithTheDialogMessages)
          "Invalid document name. Please do not use the following characters: \\ / : * ? \" < > |"},
         {{"--kind", "local-file", "--name", "what?", "--location", "/x"},
          "Invalid document name. Please do not use the following characters: \\ / : * ? \" < > |"},
-        // Its files ("<name>.content") would exceed the file system's name limit.
+        // Its files would exceed the file system's name limit.
         {{"--kind", "local-file", "--name", std::string(250, 'n'), "--location", "/x"},
-         "Invalid document name. Please do not use the following characters: \\ / : * ? \" < > |"},
+         "The document name is too long: at most 238 bytes can be stored."},
+        {{"--kind", "local-file", "--name", "Two\nLines", "--location", "/x"},
+         "Invalid document name. Please do not use control characters such as line breaks or "
+         "tabs."},
+        {{"--kind", "local-file", "--name", "Tab\there", "--location", "/x"},
+         "Invalid document name. Please do not use control characters such as line breaks or "
+         "tabs."},
+        {{"--kind", "ftp-file", "--name", "A", "--location", "h/x", "--user",
+          "anonymous\r\nDELE important.txt", "--password", "p"},
+         "The username must not contain a line break or a NUL character."},
+        {{"--kind", "web-page", "--name", "A", "--location", "x", "--user", "u", "--password",
+          "p\nq"},
+         "The password must not contain a line break or a NUL character."},
         {{"--kind", "web-page", "--name", "A", "--location", std::string(600, 'x')},
          "The location is too long: at most 511 bytes can be stored."},
         {{"--kind", "web-page", "--name", "A", "--location", "x", "--user", std::string(128, 'u'),
@@ -206,6 +218,25 @@ TEST_F(CliTest, AddRefusesWithTheDialogMessages)
         EXPECT_EQ(r.err, "sentorix-cli: " + c.message + "\n");
     }
     EXPECT_EQ(run({"list"}).out, "Syslog\tLocal File\tWaiting to retrieve...\t?\n");
+}
+
+TEST_F(CliTest, AddRefusesAPasswordFromStandardInputThatHoldsALineBreakOrNul)
+{
+    for (const std::string& input :
+         {std::string("guest\rDELE important.txt\n"), std::string("gu\0est\n", 7)}) {
+        CliResult r = run({"add", "--kind", "ftp-file", "--name", "A", "--location", "h/x",
+                           "--user", "anonymous", "--password", "-"},
+                          input);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err,
+                  "sentorix-cli: The password must not contain a line break or a NUL character.\n");
+    }
+    // One line break ends the password, as typed at a prompt.
+    CliResult r = run({"add", "--kind", "ftp-file", "--name", "A", "--location", "h/x", "--user",
+                       "anonymous", "--password", "-"},
+                      "guest\r\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(run({"list"}).out, "A\tFTP File\tWaiting to retrieve...\t?\n");
 }
 
 TEST_F(CliTest, AddAcceptsNamesWithBlanksAndStoresWebFilesWithoutMethod)
