@@ -9,6 +9,7 @@
 #include "common/TextFile.h"
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/DocumentValidation.h"
+#include "monitor/data/Leftovers.h"
 #include "platform/InstanceLock.h"
 
 #include <strings.h>
@@ -137,6 +138,10 @@ int main(int argc, char** argv)
     case InstanceLock::Result::Failed:
         return refuse("cannot lock the data folder " + dataFolder);
     }
+
+    // Under the lock no other front end writes here: what a crashed run left half-written is
+    // removed before anything is read.
+    removeInterruptedWrites(dataFolder);
 
     DocumentTable table;
     switch (options.command) {

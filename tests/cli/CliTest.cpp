@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -323,6 +324,22 @@ TEST_F(CliTest, RefusesWhileAnotherFrontEndHoldsTheFolder)
     EXPECT_NE(r.err.find("Sentorix is running"), std::string::npos) << r.err;
     close(fd);
     EXPECT_EQ(run({"list"}).status, 0);
+}
+
+TEST_F(CliTest, StartRemovesWhatInterruptedWritesLeftAndNothingElse)
+{
+    addLocal("News", "/x/news");
+    writeFile(m_dataFolder + "/News.content", "stored");
+    for (const char* leftover : {".News.data.a8Zk2Q", ".News.content.Qx81mB", "KTP1A.tmp"})
+        writeFile(m_dataFolder + "/" + leftover, "partial");
+    writeFile(m_dataFolder + "/notes.txt", "mine");
+
+    EXPECT_EQ(run({"list"}).status, 0);
+    std::vector<std::string> names = listFolder(m_dataFolder);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"News.content", "News.data", "Sentorix.lock",
+                                               "notes.txt"}));
+    EXPECT_EQ(readFile(m_dataFolder + "/News.content"), "stored");
 }
 
 TEST_F(CliTest, UnusableDataFolderIsRefused)
