@@ -218,6 +218,11 @@ bool appendToMessageLog(const std::string& dataFolder, const std::string& entryB
             return false;
         }
         bool ok = writeAll(fd, entryBytes.data(), entryBytes.size());
+        // On the disk before the caller goes on: a change is announced before its new content
+        // replaces the old, so a crash right after must still find the entry. A file system that
+        // cannot flush keeps the entry all the same.
+        if (ok)
+            ::fdatasync(fd);
         if (!ok) {
             // Under the lock nobody else wrote since: cut the partial entry off again.
             if (::ftruncate(fd, held.st_size) != 0) {

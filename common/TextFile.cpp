@@ -456,6 +456,16 @@ long readFilePrefix(const std::string& path, void* buffer, std::size_t size)
     return static_cast<long>(done);
 }
 
+bool flushToDisk(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
 bool copyFileReplacing(const std::string& from, const std::string& to)
 {
     int in = openRegularFile(from);

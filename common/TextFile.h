@@ -110,6 +110,10 @@ long readFilePrefix(const std::string& path, void* buffer, std::size_t size);
 // and for a `from` that is not a regular file.
 bool copyFileReplacing(const std::string& from, const std::string& to);
 
+// Flushes a file's content, or a folder's entries (names created, renamed or removed in it),
+// to the disk; false when `path` cannot be opened or the flush fails.
+bool flushToDisk(const std::string& path);
+
 // Removes a file; a missing file is not an error for the callers, so nothing is reported.
 void removeFile(const std::string& path);
 

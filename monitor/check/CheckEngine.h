@@ -143,6 +143,10 @@ private:
     void failCheck(int index, bool notify);
     // The end of a check whose stored login holds a line break (a hand-made or damaged record).
     void failUnusableLogin(int index);
+    // Sets a status while the worker still holds the document (requests keep leaving it alone).
+    void holdStatus(int index, DocumentStatus status);
+    // Saves and announces a detected change before the new content replaces the old.
+    void recordChange(int index);
     // Ends a later web or FTP fetch once compared; true when the document ended Changed.
     bool endLaterFetch(int index, bool changed, StreamComparison& body,
                        const std::string& contentPath);

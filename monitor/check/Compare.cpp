@@ -197,7 +197,9 @@ bool StreamComparison::finish()
 
 bool StreamComparison::moveTempOver(const std::string& target)
 {
-    if (m_tempPath.empty() || m_temp.isOpen() ||
+    // The content reaches the disk before its name does, so the ContentFile is never a name
+    // without its bytes.
+    if (m_tempPath.empty() || m_temp.isOpen() || !flushToDisk(m_tempPath) ||
         std::rename(m_tempPath.c_str(), target.c_str()) != 0)
         return false;
     m_tempPath.clear();

@@ -88,6 +88,19 @@ void CheckEngine::checkWebDocument(int index, bool page)
     stored.close();
 
     if (firstFetch) {
+        // The count method's first count is saved with the record before the content is in
+        // place: a crash between the two finds no ContentFile and fetches afresh, never a
+        // ContentFile without its count.
+        bool counted = false;
+        if (method == CompareMethod::Count) {
+            const int64_t count = countOccurrences(body.tempPath(), countString);
+            counted = count >= 0;
+            if (counted) {
+                table.setLastCount(index, clampCount(count));
+                holdStatus(index, DocumentStatus::Ready);
+                saveRecord(table, index, m_parts.dataFolder);
+            }
+        }
         if (!body.moveTempOver(contentPath)) {
             body.discard();
             failCheck(index, false);
@@ -97,17 +110,12 @@ void CheckEngine::checkWebDocument(int index, bool page)
         case CompareMethod::Simple:
             finishCheck(index, DocumentStatus::Ready);
             break;
-        case CompareMethod::Count: {
-            const int64_t count = countOccurrences(contentPath, countString);
-            if (count < 0) {
+        case CompareMethod::Count:
+            if (counted)
+                finishCheck(index, DocumentStatus::Ready);
+            else
                 failCheck(index, false);
-                break;
-            }
-            table.setLastCount(index, clampCount(count));
-            finishCheck(index, DocumentStatus::Ready);
-            saveRecord(table, index, m_parts.dataFolder);
             break;
-        }
         case CompareMethod::Middle:
             if (extractMiddle(contentPath, middleStart, middleEnd, middlePath) == 1) {
                 finishCheck(index, DocumentStatus::Ready);
@@ -132,9 +140,10 @@ void CheckEngine::checkWebDocument(int index, bool page)
             failCheck(index, false);
             return;
         }
+        // The new count is saved together with the Changed status (endLaterFetch), in one
+        // write of the record: a crash can never keep the count but lose the change.
         if (clampCount(count) != record.lastCount) {
             table.setLastCount(index, clampCount(count));
-            saveRecord(table, index, m_parts.dataFolder);
             changed = true;
         }
         break;
@@ -240,9 +249,29 @@ void CheckEngine::failUnusableLogin(int index)
     failCheck(index, true);
 }
 
+// A detected change is told before its new content replaces the old: the Changed status (with
+// a new lastCount) is saved in the record, the change is announced (its MessageLog entry written
+// and flushed) and the DataFolder's entries flushed. A crash before this point finds the old
+// content and detects the change again; a crash after it finds the change told, so a change may
+// be told twice but never not at all. The document stays held by its worker meanwhile.
+void CheckEngine::recordChange(int index)
+{
+    holdStatus(index, DocumentStatus::Changed);
+    saveRecord(m_parts.table, index, m_parts.dataFolder);
+    announce(index, DocumentStatus::Changed);
+    flushToDisk(m_parts.dataFolder);
+}
+
+void CheckEngine::holdStatus(int index, DocumentStatus status)
+{
+    std::lock_guard lock(m_claimMutex);
+    m_parts.table.setStatus(index, status);
+}
+
 // The end of a later fetch whose comparison is done: Checked when nothing changed; else the
-// TempFile replaces the ContentFile and the change is announced. A TempFile that cannot be
-// moved is a storage failure, not announced.
+// change is recorded and told, then the TempFile replaces the ContentFile. A TempFile that
+// cannot be moved is a storage failure: the change was told, and as the old content stays the
+// next check finds it again.
 bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
                                 const std::string& contentPath)
 {
@@ -251,13 +280,13 @@ bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
         finishCheck(index, DocumentStatus::Checked);
         return false;
     }
+    recordChange(index);
     if (!body.moveTempOver(contentPath)) {
         body.discard();
         failCheck(index, false);
         return false;
     }
     finishCheck(index, DocumentStatus::Changed);
-    announce(index, DocumentStatus::Changed);
     return true;
 }
 
@@ -296,15 +325,15 @@ void CheckEngine::checkLocalFile(int index)
         finishCheck(index, DocumentStatus::Checked);
         return;
     }
-    // Changed. The copy replaces the ContentFile only when it is complete, so a copy that
-    // fails leaves the earlier content in place and the next check finds the change again.
+    // Changed: told before the copy replaces the ContentFile. The copy replaces it only when
+    // complete, so a copy that fails leaves the earlier content in place and the next check
+    // finds the change again.
+    recordChange(index);
     if (copyFileReplacing(location, contentPath)) {
         finishCheck(index, DocumentStatus::Changed);
-        announce(index, DocumentStatus::Changed);
         return;
     }
     finishCheck(index, DocumentStatus::Unavailable);
-    announce(index, DocumentStatus::Changed);
     announce(index, DocumentStatus::Unavailable);
 }
 

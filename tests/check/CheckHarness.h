@@ -16,6 +16,7 @@
 #include "platform/Sound.h"
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,7 +81,12 @@ public:
     int recordToRow(int record) override { return m_inner.recordToRow(record); }
     void refreshRow(int record, int row, bool insert) override;
     void selectRecordRow(int record) override { m_inner.selectRecordRow(record); }
-    void startBlink() override { m_inner.startBlink(); }
+    void startBlink() override
+    {
+        if (onStartBlink)
+            onStartBlink();
+        m_inner.startBlink();
+    }
     void showMessage(const std::string& text, MessageIcon icon) override
     {
         m_inner.showMessage(text, icon);
@@ -89,6 +95,10 @@ public:
     {
         m_inner.openDocument(row, showMessages);
     }
+
+    // Run on the worker when it starts the blink, right after an event was announced: a test
+    // looks at the files at that moment. Set it before checks start.
+    std::function<void()> onStartBlink;
 
 private:
     HeadlessView& m_inner;
