@@ -34,6 +34,9 @@ public:
         return 0;
     }
 
+    // That the connection is not encrypted, or why securing it failed.
+    void onNotice(const std::string& line) override { m_log(formatLogLine("", line)); }
+
 private:
     const LogLine& m_log;
 };

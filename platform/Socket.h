@@ -20,6 +20,8 @@ public:
     Socket& operator=(Socket&& other) noexcept;
 
     bool valid() const { return m_fd >= 0; }
+    // The descriptor, for a layer that runs its own protocol over the connection (TLS).
+    int descriptor() const { return m_fd; }
 
     // Creates the socket; false when the system refuses.
     bool open();

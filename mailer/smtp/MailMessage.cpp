@@ -202,7 +202,7 @@ std::string formatMailDate(const LocalTime& time, int32_t zoneOffset)
     const char sign = zoneOffset > 0 ? '+' : '-';
     const long magnitude = std::labs(static_cast<long>(zoneOffset));
     char buffer[128];
-    std::snprintf(buffer, sizeof buffer, "%s, %d %s %04d %d:%02d:%02d %c%4.4ld", day, time.day,
+    std::snprintf(buffer, sizeof buffer, "%s, %d %s %04d %02d:%02d:%02d %c%4.4ld", day, time.day,
                   month, time.year, time.hour, time.minute, time.second, sign, magnitude);
     return buffer;
 }

@@ -81,7 +81,7 @@ int32_t currentZoneOffset();
 // Minutes east of UTC to the +-hhmm number (90 gives 130, -210 gives -330).
 int32_t zoneOffsetFromMinutes(int32_t minutesEast);
 
-// "Thu, 14 Jun 2012 9:05:03 +0100"; an offset of 0 is written -0000.
+// "Thu, 14 Jun 2012 09:05:03 +0100"; an offset of 0 is written -0000.
 std::string formatMailDate(const LocalTime& time, int32_t zoneOffset);
 
 class MailMessage

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace sentorix
 {
@@ -61,9 +63,81 @@ bool splitHostPort(const std::string& server, std::string& host, uint16_t& portH
     return true;
 }
 
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() &&
+           equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+uint16_t swapBytes(uint16_t value)
+{
+    return static_cast<uint16_t>((value >> 8) | (value << 8));
+}
+
+// The lines of an EHLO reply after their "250-" or "250 ", CR removed.
+std::vector<std::string_view> replyLines(std::string_view reply)
+{
+    std::vector<std::string_view> lines;
+    while (!reply.empty()) {
+        const std::size_t end = reply.find('\n');
+        std::string_view line = reply.substr(0, end);
+        reply = end == std::string_view::npos ? std::string_view() : reply.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line.size() > 4 ? line.substr(4) : std::string_view());
+    }
+    return lines;
+}
+
+// The words of a line, split at blanks.
+std::vector<std::string_view> words(std::string_view line)
+{
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && line[i] == ' ')
+            ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != ' ')
+            ++i;
+        if (i > start)
+            out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+constexpr int kMaxLoginPrompts = 4;
+
 } // namespace
 
-CSmtp::CSmtp() : port(servicePort("smtp", "tcp", 25)) {}
+bool parseSmtpServer(const std::string& server, uint16_t defaultPort, SmtpServerAddress& out)
+{
+    std::string rest = server;
+    bool implicit = false;
+    if (startsWithIgnoringCase(rest, "smtps://")) {
+        implicit = true;
+        rest.erase(0, 8);
+    } else if (startsWithIgnoringCase(rest, "smtp://")) {
+        rest.erase(0, 7);
+    }
+    if (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    std::string host = rest;
+    uint16_t portHostOrder = implicit ? kImplicitTlsPort : defaultPort;
+    uint16_t explicitPort = 0;
+    if (splitHostPort(rest, host, explicitPort))
+        portHostOrder = explicitPort;
+    if (host.empty())
+        return false;
+    out.host = host;
+    out.port = portHostOrder;
+    out.implicitTls = implicit || portHostOrder == kImplicitTlsPort;
+    return true;
+}
+
+CSmtp::CSmtp() : port(servicePort("smtp", "tcp", 25)), m_deadline(std::chrono::steady_clock::now())
+{
+}
 
 CSmtp::~CSmtp()
 {
@@ -87,6 +161,8 @@ int CSmtp::onProgress(const std::string&, std::size_t, std::size_t)
     return 1;
 }
 
+void CSmtp::onNotice(const std::string&) {}
+
 int CSmtp::reportError(int code)
 {
     if (code == -1)
@@ -99,10 +175,18 @@ int CSmtp::reportWarning(int code)
     return onWarning(code, lastReply);
 }
 
+int CSmtp::sessionMsLeft() const
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          m_deadline - std::chrono::steady_clock::now())
+                          .count();
+    return left > 0 ? static_cast<int>(std::min<long long>(left, INT_MAX)) : 0;
+}
+
 int CSmtp::waitMs() const
 {
     const int32_t seconds = std::clamp<int32_t>(replyTimeout, 0, 24 * 3600);
-    return seconds * 1000;
+    return std::min(seconds * 1000, sessionMsLeft());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -176,18 +260,18 @@ bool CSmtp::readReply()
     bool complete = false;
     bool ok = false;
 
-    const auto start = std::chrono::steady_clock::now();
-    const int64_t timeout = std::clamp<int32_t>(replyTimeout, 0, 24 * 3600);
-    auto secondsSpent = [&] {
-        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                                        std::chrono::steady_clock::now() - start)
+    // The reply has replyTimeout seconds, and no more than is left of the session.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs());
+    auto msLeft = [&] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        deadline - std::chrono::steady_clock::now())
                                         .count());
     };
 
     char overflow[kReplyBufferSize];
     for (;;) {
-        const int64_t left = std::max<int64_t>(timeout - secondsSpent(), 0);
-        if (m_socket.waitReadable(static_cast<int>(left * 1000)) != 1)
+        const int64_t left = std::max<int64_t>(msLeft(), 0);
+        if (m_socket.waitReadable(static_cast<int>(left)) != 1)
             break;
         // One byte of the buffer always stays free for the terminator.
         const bool stored = used < sizeof buffer - 1;
@@ -219,7 +303,7 @@ bool CSmtp::readReply()
         }
         if (used >= sizeof buffer - 1 && textEnd == std::string::npos)
             break; // a first line longer than the buffer: refuse it rather than cut it
-        if (secondsSpent() >= timeout) {
+        if (msLeft() <= 0) {
             ok = used > 0;
             break;
         }
@@ -251,20 +335,29 @@ int CSmtp::exchangeLine(const char* prefix, const std::string& argument, const c
 int CSmtp::connectTo(const std::string& server)
 {
     disconnect();
+    const int32_t sessionSeconds = std::clamp<int32_t>(sessionTimeout, 1, 24 * 3600);
+    m_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(sessionSeconds);
+    m_capabilities.clear();
+    extendedHello = 0;
 
-    std::string host = server;
-    uint16_t portNetworkOrder = port;
-    uint16_t explicitPort = 0;
-    if (splitHostPort(server, host, explicitPort))
-        portNetworkOrder = static_cast<uint16_t>((explicitPort >> 8) | (explicitPort << 8));
+    SmtpServerAddress where;
+    if (!parseSmtpServer(server, swapBytes(port), where))
+        return 0;
+    m_host = where.host;
+    m_meantEncrypted = where.implicitTls;
 
     uint32_t address = 0;
-    if (host.empty() || !resolveIPv4(host, address))
+    if (!resolveIPv4(where.host, address))
         return 0;
     if (!m_socket.open())
         return 0;
     const int32_t connectSeconds = std::clamp<int32_t>(connectTimeout, 1, 24 * 3600);
-    if (!m_socket.connect(address, portNetworkOrder, connectSeconds * 1000)) {
+    if (!m_socket.connect(address, swapBytes(where.port),
+                          std::min(connectSeconds * 1000, sessionMsLeft()))) {
+        disconnect();
+        return 0;
+    }
+    if (where.implicitTls && !secure()) {
         disconnect();
         return 0;
     }
@@ -282,15 +375,28 @@ int CSmtp::connectTo(const std::string& server)
     return 1;
 }
 
-int CSmtp::greet()
+bool CSmtp::secure()
+{
+    m_meantEncrypted = true;
+    std::string problem;
+    if (m_socket.startTls(m_host, waitMs(), problem))
+        return true;
+    onNotice("Secure connection failed: " + problem);
+    return false;
+}
+
+int CSmtp::hello()
 {
     const std::string name = localHostName(kMaxHostNameLength);
     std::string line = "EHLO " + name + "\r\n";
 
+    m_capabilities.clear();
     int code = -1;
     if (useEhlo == 1) {
         code = exchange(line);
         extendedHello = code == 250 ? 1 : 0;
+        if (extendedHello == 1)
+            m_capabilities = lastReply;
     } else {
         extendedHello = 0;
     }
@@ -303,13 +409,118 @@ int CSmtp::greet()
             return refusal(code);
         }
     }
+    return 0;
+}
+
+bool CSmtp::offers(const char* keyword) const
+{
+    for (std::string_view line : replyLines(m_capabilities)) {
+        const std::vector<std::string_view> w = words(line);
+        if (!w.empty() && equalsIgnoringCase(w.front(), keyword))
+            return true;
+    }
+    return false;
+}
+
+bool CSmtp::offersAuth(const char* mechanism) const
+{
+    for (std::string_view line : replyLines(m_capabilities)) {
+        // "AUTH LOGIN PLAIN", or the older "AUTH=LOGIN PLAIN" some servers still send.
+        if (!startsWithIgnoringCase(line, "AUTH") || line.size() < 5 ||
+            (line[4] != ' ' && line[4] != '='))
+            continue;
+        for (std::string_view w : words(line.substr(5)))
+            if (equalsIgnoringCase(w, mechanism))
+                return true;
+    }
+    return false;
+}
+
+int CSmtp::startTls()
+{
+    const int code = exchange("STARTTLS\r\n");
+    if (code != 220) {
+        reportError(code);
+        onNotice("Secure connection failed: the server refused STARTTLS" +
+                 (code > 0 ? " with " + std::to_string(code) : std::string()) +
+                 "; nothing is sent unencrypted.");
+        return refusal(code);
+    }
+    if (!secure())
+        return -1;
+    return 0;
+}
+
+int CSmtp::greet()
+{
+    int code = hello();
+    if (code != 0)
+        return code;
+    if (!m_socket.encrypted()) {
+        if (extendedHello == 1 && offers("STARTTLS")) {
+            m_meantEncrypted = true;
+            code = startTls();
+            if (code != 0)
+                return code;
+            // What the server offered in plain text no longer holds (RFC 3207).
+            code = hello();
+            if (code != 0)
+                return code;
+        } else {
+            onNotice("The connection is not encrypted: the server does not offer STARTTLS.");
+        }
+    }
     connected = 1;
     if (extendedHello == 1)
         login();
     return 0;
 }
 
+bool CSmtp::restartAfterRefusal(int restarts)
+{
+    return reportWarning(535) == 1 && restarts < kLoginRestarts;
+}
+
 int CSmtp::login()
+{
+    if (loginName.empty())
+        return 0;
+    if (m_meantEncrypted && !m_socket.encrypted())
+        return -1; // never a password over a connection that failed to be secured
+    // LOGIN is the customary mechanism; PLAIN only where the server offers it and not LOGIN.
+    if (extendedHello == 1 && offersAuth("PLAIN") && !offersAuth("LOGIN"))
+        return loginWithPlain();
+    return loginWithLogin();
+}
+
+int CSmtp::loginWithPlain()
+{
+    for (int restarts = 0;; ++restarts) {
+        if (loginName.empty())
+            return 0;
+        // RFC 4616: authorization identity (empty), NUL, user name, NUL, password.
+        std::string credentials;
+        credentials.push_back('\0');
+        credentials.append(loginName).push_back('\0');
+        credentials.append(loginPassword);
+        CBase64 codec;
+        codec.encode(reinterpret_cast<const unsigned char*>(credentials.data()),
+                     credentials.size());
+        const int code = exchangeLine("AUTH PLAIN ", codec.encodedData(), "\r\n");
+        if (code == 235)
+            return 0;
+        if (code == 535) {
+            if (restartAfterRefusal(restarts))
+                continue;
+            reportError(535);
+            return 535;
+        }
+        reportError(code);
+        return refusal(code);
+    }
+}
+
+int CSmtp::loginWithLogin()
 {
     // A hook that asks for a new login after every refusal would otherwise keep the session
     // (and the mailer's only thread) sending the same refused credentials for good.
@@ -322,7 +533,9 @@ int CSmtp::login()
             return refusal(code);
         }
         bool restart = false;
-        while (code == 334) {
+        // The customary prompts are recognised by their text; any other first and second
+        // prompt ask for the user name and the password, as servers word them as they like.
+        for (int prompts = 0; code == 334; ++prompts) {
             const std::string prompt = lastReply.size() > 4 ? lastReply.substr(4) : std::string();
             CBase64 codec;
             codec.decodeText(prompt.c_str());
@@ -332,14 +545,18 @@ int CSmtp::login()
                 answer = &loginName;
             else if (equalsIgnoringCase(decoded, "Password:"))
                 answer = &loginPassword;
-            if (answer == nullptr) {
+            else if (prompts == 0)
+                answer = &loginName;
+            else if (prompts == 1)
+                answer = &loginPassword;
+            if (answer == nullptr || prompts >= kMaxLoginPrompts) {
                 reportError(334);
                 return 334;
             }
             codec.encodeText(answer->c_str());
             code = exchangeLine("", codec.encodedData(), "\r\n");
             if (code == 535) {
-                if (reportWarning(535) == 1 && restarts < kLoginRestarts) {
+                if (restartAfterRefusal(restarts)) {
                     restart = true;
                     break;
                 }

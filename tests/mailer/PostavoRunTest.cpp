@@ -325,6 +325,10 @@ std::string bodyOf(const std::string& storedEntries)
     return received(body);
 }
 
+// The one line that says a session went on in plain text (the test server offers no TLS).
+const std::string kPlainNotice =
+    "The connection is not encrypted: the server does not offer STARTTLS.";
+
 const char* const kDoneLine = R"(Done - [0-9]{4}/[0-9]{2}/[0-9]{2} \[[0-9]{2}:[0-9]{2}:[0-9]{2}\])";
 
 class PostavoRun : public ::testing::Test
@@ -398,11 +402,12 @@ TEST_F(PostavoRun, NormalRunMailsTheMessageLogDeletesItAndEnds)
 
     ASSERT_TRUE(r.ended);
     EXPECT_EQ(r.exitStatus, 0);
-    ASSERT_EQ(r.lines.size(), 4u);
+    ASSERT_EQ(r.lines.size(), 5u);
     EXPECT_EQ(r.lines[0], "Email configuration file read OK.");
     EXPECT_EQ(r.lines[1], "Connecting to " + serverText() + "...");
-    EXPECT_EQ(r.lines[2], "Sending email...");
-    EXPECT_THAT(r.lines[3], MatchesRegex(kDoneLine));
+    EXPECT_EQ(r.lines[2], kPlainNotice);
+    EXPECT_EQ(r.lines[3], "Sending email...");
+    EXPECT_THAT(r.lines[4], MatchesRegex(kDoneLine));
 
     ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
     const test::ReceivedMessage m = test::readReceivedMessage(mailFolder, 1);
@@ -437,11 +442,12 @@ TEST_F(PostavoRun, TestRunMailsTheTestTextAndTouchesNothingElse)
 
     ASSERT_TRUE(r.ended);
     EXPECT_EQ(r.exitStatus, 0);
-    ASSERT_EQ(r.lines.size(), 4u);
+    ASSERT_EQ(r.lines.size(), 5u);
     EXPECT_EQ(r.lines[0], "Email configuration file read OK.");
     EXPECT_EQ(r.lines[1], "Connecting to " + serverText() + "...");
-    EXPECT_EQ(r.lines[2], "Sending email...");
-    EXPECT_THAT(r.lines[3], MatchesRegex(kDoneLine));
+    EXPECT_EQ(r.lines[2], kPlainNotice);
+    EXPECT_EQ(r.lines[3], "Sending email...");
+    EXPECT_THAT(r.lines[4], MatchesRegex(kDoneLine));
 
     ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
     const test::ReceivedMessage m = test::readReceivedMessage(mailFolder, 1);
@@ -575,9 +581,10 @@ TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
 
         ASSERT_TRUE(r.ended);
         EXPECT_EQ(r.exitStatus, c.exitStatus);
-        ASSERT_EQ(r.lines.size(), 4 + c.smtpLines.size());
-        EXPECT_EQ(r.lines[2], "Sending email...");
-        EXPECT_EQ(std::vector<std::string>(r.lines.begin() + 3, r.lines.end() - 1), c.smtpLines);
+        ASSERT_EQ(r.lines.size(), 5 + c.smtpLines.size());
+        EXPECT_EQ(r.lines[2], kPlainNotice);
+        EXPECT_EQ(r.lines[3], "Sending email...");
+        EXPECT_EQ(std::vector<std::string>(r.lines.begin() + 4, r.lines.end() - 1), c.smtpLines);
         EXPECT_THAT(r.lines.back(), MatchesRegex(kDoneLine));
         EXPECT_FALSE(test::exists(data(kMessageLogFile)));
         if (!c.delivered.empty()) {
@@ -596,13 +603,14 @@ TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
     const std::string readOk = "Email configuration file read OK\\.";
     const std::string connecting = "Connecting to 127\\.0\\.0\\.1:[0-9]+\\.\\.\\.";
     const std::string sending = "Sending email\\.\\.\\.";
+    const std::string plain = "The connection is not encrypted: .*";
     const std::string refusedLogin[] = {"SMTP message: 535 .*", "SMTP error: 535 .*"};
     const std::string authRequired = "SMTP error: 530 .*";
 
     // A refused login is logged as a message and then as an error, at the greeting and again
     // at every MAIL FROM answered with 530; then the 530 itself is the error.
-    std::vector<std::string> wrongPassword{readOk, connecting, refusedLogin[0], refusedLogin[1],
-                                           sending};
+    std::vector<std::string> wrongPassword{readOk,          connecting,      plain,
+                                           refusedLogin[0], refusedLogin[1], sending};
     for (int i = 0; i < CSmtp::kMailFromRetries; ++i)
         wrongPassword.insert(wrongPassword.end(), {refusedLogin[0], refusedLogin[1]});
     wrongPassword.insert(wrongPassword.end(), {authRequired, kDoneLine});
@@ -620,14 +628,14 @@ TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
          1,
          "s3cret:@/",
          0,
-         {readOk, connecting, sending, kDoneLine},
+         {readOk, connecting, plain, sending, kDoneLine},
          1},
         // The stored credentials are not used, so the server keeps refusing MAIL FROM.
         {"not required, credentials stored",
          0,
          "s3cret:@/",
          1,
-         {readOk, connecting, sending, authRequired, kDoneLine},
+         {readOk, connecting, plain, sending, authRequired, kDoneLine},
          1},
         {"required, wrong password", 1, "wrong", 1, wrongPassword, 1},
     };

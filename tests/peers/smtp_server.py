@@ -2,7 +2,9 @@
 
 Usage:
     /usr/bin/python3 -u smtp_server.py PORT FOLDER [--auth USER PASSWORD] [--refuse PREFIX]
-                                                   [--hold]
+                                                   [--hold] [--starttls CERT KEY]
+                                                   [--implicit-tls CERT KEY] [--only-plain]
+                                                   [--default-prompts]
 
 PORT      port to listen on; 0 picks a free one.
 FOLDER    every accepted message is saved there as two files, N counting from 1:
@@ -16,9 +18,18 @@ FOLDER    every accepted message is saved there as two files, N counting from 1:
           offered and any sender is accepted.
 --refuse  RCPT TO an address whose local part begins with PREFIX is answered
           "550 5.1.1 <address>: Recipient address rejected".
+--starttls  offer STARTTLS with this certificate and key (PEM), refuse every command but
+          EHLO, HELO, NOOP, QUIT and STARTTLS before it (530), and offer AUTH only after it.
+--implicit-tls  TLS from the first byte with this certificate and key (PEM).
+--only-plain  with --auth: offer AUTH PLAIN only, not LOGIN.
+--default-prompts  with --auth: aiosmtpd's own AUTH LOGIN prompts ("User Name" and
+          "Password", each with a NUL) instead of the customary ones.
 --hold    at the first RCPT TO the server creates FOLDER/held and waits until FOLDER/release
           exists before it answers, so a test can act while a client is in the middle of its
           session.
+
+Every AUTH and MAIL command the server gets is written as one line (its verb and first
+argument) to FOLDER/commands.log, so a test can tell that no login was attempted.
 
 Prints one line "READY <port>" on stdout when listening and nothing else there; logs go to
 stderr. Ends on SIGTERM or SIGINT.
@@ -29,6 +40,7 @@ import json
 import logging
 import os
 import signal
+import ssl
 import sys
 import warnings
 
@@ -76,10 +88,33 @@ class SavingHandler:
         return "250 OK"
 
 
-class LoginPromptSMTP(SMTP):
+class LoggingSMTP(SMTP):
+    folder = None
+
+    def _note(self, verb, arg):
+        first = (arg or "").split(" ")[0]
+        with open(os.path.join(self.folder, "commands.log"), "a") as f:
+            f.write("%s %s\n" % (verb, first))
+
+    async def smtp_AUTH(self, arg):
+        self._note("AUTH", arg)
+        return await super().smtp_AUTH(arg)
+
+    async def smtp_MAIL(self, arg):
+        self._note("MAIL", arg)
+        return await super().smtp_MAIL(arg)
+
+
+class LoginPromptSMTP(LoggingSMTP):
     # The customary AUTH LOGIN prompts, as most servers send them (aiosmtpd's own differ).
     AuthLoginUsernameChallenge = "Username:"
     AuthLoginPasswordChallenge = "Password:"
+
+
+def tls_context(cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context
 
 
 def make_authenticator(user, password):
@@ -96,7 +131,8 @@ def make_authenticator(user, password):
 
 def parse_options(rest):
     """The options after PORT FOLDER as a dict; None when they are not understood."""
-    options = {"auth": None, "refuse": None, "hold": False}
+    options = {"auth": None, "refuse": None, "hold": False, "starttls": None,
+               "implicit": None, "only_plain": False, "default_prompts": False}
     while rest:
         if rest[0] == "--auth" and len(rest) > 2:
             options["auth"] = (rest[1], rest[2])
@@ -106,6 +142,18 @@ def parse_options(rest):
             rest = rest[2:]
         elif rest[0] == "--hold":
             options["hold"] = True
+            rest = rest[1:]
+        elif rest[0] == "--starttls" and len(rest) > 2:
+            options["starttls"] = (rest[1], rest[2])
+            rest = rest[3:]
+        elif rest[0] == "--implicit-tls" and len(rest) > 2:
+            options["implicit"] = (rest[1], rest[2])
+            rest = rest[3:]
+        elif rest[0] == "--only-plain":
+            options["only_plain"] = True
+            rest = rest[1:]
+        elif rest[0] == "--default-prompts":
+            options["default_prompts"] = True
             rest = rest[1:]
         else:
             return None
@@ -128,15 +176,25 @@ def main(argv):
 
     kwargs = {"hostname": "localhost", "decode_data": False}
     if options["auth"]:
+        # With STARTTLS the login waits for TLS; otherwise (plain, or TLS from the first byte,
+        # which aiosmtpd does not count as TLS) it is accepted as it comes.
         kwargs.update(authenticator=make_authenticator(*options["auth"]),
-                      auth_required=True, auth_require_tls=False)
+                      auth_required=True, auth_require_tls=bool(options["starttls"]))
+        if options["only_plain"]:
+            kwargs.update(auth_exclude_mechanism=["LOGIN"])
     else:
         kwargs.update(auth_exclude_mechanism=["LOGIN", "PLAIN"])
+    if options["starttls"]:
+        kwargs.update(tls_context=tls_context(*options["starttls"]), require_starttls=True)
+    server_ssl = tls_context(*options["implicit"]) if options["implicit"] else None
+    protocol = LoggingSMTP if options["default_prompts"] else LoginPromptSMTP
+    protocol.folder = folder
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     server = loop.run_until_complete(
-        loop.create_server(lambda: LoginPromptSMTP(handler, loop=loop, **kwargs), "127.0.0.1", port))
+        loop.create_server(lambda: protocol(handler, loop=loop, **kwargs), "127.0.0.1", port,
+                           ssl=server_ssl))
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, loop.stop)
     actual = server.sockets[0].getsockname()[1]

@@ -20,7 +20,7 @@ constexpr uint32_t kTick = 0x00ABCDEF;
 const std::string kMain = "CSmtpMsgPart123X456_000_00ABCDEF";
 const std::string kInner = "CSmtpMsgPart123X456_001_00ABCDEF";
 
-// Thursday 14 June 2012, 9:05:03, one hour east of UTC.
+// Thursday 14 June 2012, 09:05:03, one hour east of UTC.
 MailMessage fixedMessage()
 {
     MailMessage m;
@@ -44,7 +44,7 @@ BodyPart textPart(std::string type, std::string text, std::string charset = "iso
 const std::string kStandardHeaders = "From: \"Sentorix\" <monitor@example.org>\r\n"
                                      "To: <user@example.com>\r\n"
                                      "Subject: Changes\r\n"
-                                     "Date: Thu, 14 Jun 2012 9:05:03 +0100\r\n"
+                                     "Date: Thu, 14 Jun 2012 09:05:03 +0100\r\n"
                                      "Importance: Normal\r\n"
                                      "X-Mailer: Postavo\r\n"
                                      "X-MSMail-Priority: Normal\r\n"
@@ -72,7 +72,7 @@ TEST(ZoneOffset, MinutesBecomeHoursAndMinutes)
     for (const Case& c : cases) {
         EXPECT_EQ(zoneOffsetFromMinutes(c.minutes), c.offset) << c.minutes;
         const std::string date = formatMailDate(LocalTime{2012, 6, 4, 14, 9, 5, 3, 0}, c.offset);
-        EXPECT_EQ(date, std::string("Thu, 14 Jun 2012 9:05:03 ") + c.suffix);
+        EXPECT_EQ(date, std::string("Thu, 14 Jun 2012 09:05:03 ") + c.suffix);
     }
 }
 
@@ -97,12 +97,15 @@ TEST(ZoneOffset, ComesFromTheLocalZone)
     tzset();
 }
 
-TEST(MailDate, DayAndHourWithoutLeadingZero)
+// RFC 5322 wants two-digit hours; the day of the month has no leading zero.
+TEST(MailDate, DayWithoutLeadingZeroAndTwoDigitHours)
 {
     EXPECT_EQ(formatMailDate(LocalTime{1999, 12, 0, 5, 23, 59, 7, 0}, -500),
               "Sun, 5 Dec 1999 23:59:07 -0500");
     EXPECT_EQ(formatMailDate(LocalTime{2024, 1, 1, 1, 0, 0, 0, 0}, 530),
-              "Mon, 1 Jan 2024 0:00:00 +0530");
+              "Mon, 1 Jan 2024 00:00:00 +0530");
+    EXPECT_EQ(formatMailDate(LocalTime{2026, 12, 4, 10, 5, 43, 39, 0}, 100),
+              "Thu, 10 Dec 2026 05:43:39 +0100");
 }
 
 TEST(RecipientText, FoldsFurtherRecipients)
@@ -179,7 +182,7 @@ TEST(Compose, CallerHeadersAndMessageId)
     EXPECT_EQ(compose(m), "From: <monitor@example.org>\r\n"
                           "To: <user@example.com>\r\n"
                           "Subject: Changes\r\n"
-                          "Date: Thu, 14 Jun 2012 9:05:03 +0100\r\n"
+                          "Date: Thu, 14 Jun 2012 09:05:03 +0100\r\n"
                           "Importance: Normal\r\n"
                           "X-Mailer: Postavo\r\n"
                           "X-MSMail-Priority: Normal\r\n"
