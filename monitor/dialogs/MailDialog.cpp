@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <string_view>
 
 namespace sentorix::ui
@@ -55,6 +56,12 @@ void copyField(char (&field)[80], const QByteArray& bytes)
 {
     setFieldText(field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
                  kMailTextMaxChars);
+}
+
+bool holdsControlCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
 void information(QWidget* parent, const char* text)
@@ -239,6 +246,11 @@ bool MailDialog::takeServerAndRecipients()
 {
     if (m_server->text().isEmpty()) {
         information(this, kEnterServerText);
+        return false;
+    }
+    if (holdsControlCharacter(m_server->text()) || holdsControlCharacter(m_to->text()) ||
+        holdsControlCharacter(m_cc->text()) || holdsControlCharacter(m_bcc->text())) {
+        information(this, kControlCharacterText);
         return false;
     }
     takeBoxText(m_edited.smtpServer, m_server->text());

@@ -23,6 +23,11 @@ inline constexpr const char* kSelectSendWhenText =
 inline constexpr const char* kEnterServerText = "Please enter the SMTP server address.";
 inline constexpr const char* kEnterToText = "Please enter 'TO:' recipient email address.";
 inline constexpr const char* kEnterLoginText = "Please enter the username / password.";
+// The server and the addresses go into the mailer's SMTP commands and message headers, where a
+// line break would end one command or header and start another.
+inline constexpr const char* kControlCharacterText =
+    "The SMTP server and email addresses must not contain line breaks or other control "
+    "characters.";
 
 // The edit boxes take 79 characters; at most 78 bytes of each reach the settings, cut before
 // a UTF-8 character that would not fit whole.

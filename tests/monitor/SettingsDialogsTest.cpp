@@ -805,6 +805,34 @@ TEST_F(SettingsCommandsTest, BoxesTakeSeventyEightBytesAndNeverHalfACharacter)
     EXPECT_EQ(fieldText(field), std::string(76, 'x') + "\xC3\xA9");
 }
 
+TEST_F(SettingsCommandsTest, ALineBreakInTheServerOrAnAddressIsRefusedBeforeAnythingIsTaken)
+{
+    const MailSettings stored = mailSettings("smtp.example.org", "me@example.org");
+    test::writeFile(data(kMailSettingsFile), settingsBytes(stored));
+    // A pasted text, or a hand-made settings file, could carry a second SMTP command.
+    const QString injected = QStringLiteral("me@example.org>\r\nRCPT TO:<other@example.org");
+    whenShown<MailDialog>([&](MailDialog* m) {
+        for (QLineEdit* box : {m->serverBox(), m->toBox(), m->ccBox(), m->bccBox()}) {
+            const QString before = box->text();
+            box->setText(injected);
+            MessageBox::clearAsked();
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+            click(m->applyButton());
+            MessageBox::setNextAnswer(QMessageBox::Ok);
+            click(m->testButton());
+            EXPECT_THAT(asked(), ElementsAre(kControlCharacterText, kControlCharacterText))
+                << box->accessibleName().toStdString();
+            EXPECT_TRUE(m->isVisible());
+            box->setText(before);
+        }
+        click(m->cancelButton());
+    });
+    commands.showMailSettings(nullptr);
+    EXPECT_TRUE(launcher.calls.empty());
+    EXPECT_FALSE(test::exists(data(kTestMailSettingsFile)));
+    EXPECT_EQ(test::readFile(data(kMailSettingsFile)), settingsBytes(stored));
+}
+
 TEST_F(SettingsCommandsTest, SendTestEmailWritesTheEditedValuesAndStartsTheMailerForATest)
 {
     const MailSettings stored = mailSettings("old.example.org", "old@example.org");
