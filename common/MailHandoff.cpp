@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace sentorix
 {
@@ -406,6 +407,172 @@ std::string readMessageBody(const std::vector<std::string>& paths)
     if (body.empty())
         return kNoDetailsBody;
     return body;
+}
+
+namespace
+{
+
+constexpr std::size_t kPieceMaxChars = 1022; // a read buffer of 1023 with its terminator
+constexpr std::size_t kBodyLimit = 8000;     // the body stays below this many characters
+
+// The stored bytes of a file, or false when it cannot be read.
+bool readWholeFile(const std::string& path, std::string& bytes)
+{
+    InputFile file;
+    if (!file.open(path, FileMode::Binary))
+        return false;
+    char buffer[65536];
+    for (;;) {
+        const long got = file.read(buffer, sizeof buffer);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
+// Text-mode reading of stored bytes that end at a line end or at the end of the file: every
+// CR LF becomes LF, a CR alone stays.
+std::string fromStoredText(std::string_view raw)
+{
+    std::string text;
+    text.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
+            continue;
+        text.push_back(raw[i]);
+    }
+    return text;
+}
+
+// The pieces of one entry's text as the reader takes them; `endsFile` when a piece begins
+// with NUL, which ends the text of the file.
+std::vector<std::string> entryPieces(const std::string& text, bool& endsFile)
+{
+    std::vector<std::string> pieces;
+    std::size_t at = 0;
+    endsFile = false;
+    while (at < text.size()) {
+        std::size_t length = std::min(kPieceMaxChars, text.size() - at);
+        const std::size_t lf = text.find('\n', at);
+        if (lf != std::string::npos && lf - at + 1 < length)
+            length = lf - at + 1;
+        std::string piece = text.substr(at, length);
+        at += length;
+        piece.resize(strnlen(piece.data(), piece.size()));
+        if (piece.empty()) {
+            endsFile = true;
+            break;
+        }
+        pieces.push_back(std::move(piece));
+    }
+    return pieces;
+}
+
+// Whether the stored line [start, end) (its LF excluded) is empty: nothing but CRs.
+bool blankLine(const std::string& raw, std::size_t start, std::size_t end)
+{
+    for (std::size_t i = start; i < end; ++i)
+        if (raw[i] != '\r')
+            return false;
+    return true;
+}
+
+} // namespace
+
+MessageBatch readMessageBatch(const std::vector<std::string>& paths)
+{
+    MessageBatch batch;
+    std::size_t total = 0;
+    bool full = false;
+    for (const std::string& path : paths) {
+        MessageBatch::File file;
+        file.path = path;
+        file.read = readWholeFile(path, file.raw);
+        if (!file.read) {
+            file.raw.clear();
+            batch.files.push_back(std::move(file));
+            continue;
+        }
+        const std::string& raw = file.raw;
+        std::size_t entryStart = 0;
+        std::size_t lineStart = 0;
+        bool fileEnded = false;
+        while (entryStart < raw.size() && !fileEnded) {
+            // The entry runs to the end of its first empty line, or to the end of the file.
+            std::size_t entryEnd = raw.size();
+            for (std::size_t lf = raw.find('\n', lineStart); lf != std::string::npos;
+                 lf = raw.find('\n', lineStart)) {
+                const bool blank = blankLine(raw, lineStart, lf);
+                lineStart = lf + 1;
+                if (blank) {
+                    entryEnd = lf + 1;
+                    break;
+                }
+            }
+            if (entryEnd == raw.size())
+                lineStart = raw.size();
+            const std::vector<std::string> pieces = entryPieces(
+                fromStoredText(std::string_view(raw).substr(entryStart, entryEnd - entryStart)),
+                fileEnded);
+            entryStart = entryEnd;
+            if (pieces.empty())
+                continue; // nothing readable (the file's text ended at a NUL)
+            file.entryEnds.push_back(entryEnd);
+            if (full) {
+                ++batch.entriesLeft;
+                continue;
+            }
+            std::size_t size = 0;
+            for (const std::string& piece : pieces)
+                size += piece.size();
+            if (total + size < kBodyLimit) {
+                for (const std::string& piece : pieces)
+                    batch.body += piece;
+                total += size;
+            } else if (batch.entriesTaken == 0) {
+                // Alone too long for any message: its pieces go while they fit, as before.
+                for (const std::string& piece : pieces) {
+                    if (total + piece.size() >= kBodyLimit)
+                        break;
+                    batch.body += piece;
+                    total += piece.size();
+                }
+            } else {
+                full = true;
+                ++batch.entriesLeft;
+                continue;
+            }
+            ++file.taken;
+            ++batch.entriesTaken;
+        }
+        batch.files.push_back(std::move(file));
+    }
+    if (batch.body.empty())
+        batch.body = kNoDetailsBody;
+    return batch;
+}
+
+std::size_t settleMessageBatch(const std::string& dataFolder, const MessageBatch& batch, bool sent)
+{
+    std::size_t putBack = 0;
+    for (const MessageBatch::File& file : batch.files) {
+        if (!file.read)
+            continue; // left claimed for the next run, which tries again
+        const std::size_t taken = sent ? file.taken : 0;
+        const std::size_t left = file.entryEnds.size() - std::min(taken, file.entryEnds.size());
+        if (left > 0) {
+            // The stored bytes after the last entry sent, exactly as they were.
+            const std::size_t from = taken == 0 ? 0 : file.entryEnds[taken - 1];
+            if (!appendToMessageLog(dataFolder, file.raw.substr(from)))
+                continue; // stays claimed: the next run takes the file over
+            putBack += left;
+        }
+        std::remove(file.path.c_str());
+    }
+    return putBack;
 }
 
 } // namespace sentorix

@@ -106,4 +106,35 @@ std::string readMessageBody(const std::string& path);
 // its own file. kNoDetailsBody when no file yields anything.
 std::string readMessageBody(const std::vector<std::string>& paths);
 
+// --- one run's batch of notifications ------------------------------------------------------
+
+// The notification text of one mailer run, taken from its claimed files entry by entry: an
+// entry is the stored lines up to and including an empty line (or the end of its file). The
+// text is read as readMessageBody() reads it (text mode, pieces of at most 1022 characters,
+// a piece ending at a NUL, one beginning with NUL ending its file's text), but the body ends
+// before the first entry that would bring it to 8000 characters or more, so it holds whole
+// entries only, at most 7999 characters. An entry too long for a message on its own, when it
+// comes first, is sent cut by the piece rule rather than held back for good.
+struct MessageBatch {
+    struct File {
+        std::string path;
+        bool read = false;                  // false: could not be read, is left alone
+        std::string raw;                    // the file's stored bytes
+        std::vector<std::size_t> entryEnds; // raw offset after each readable entry
+        std::size_t taken = 0;              // entries of this file in the body
+    };
+    std::string body; // kNoDetailsBody when no entry could be read
+    std::vector<File> files;
+    std::size_t entriesTaken = 0;
+    std::size_t entriesLeft = 0; // readable entries that did not fit
+};
+
+MessageBatch readMessageBatch(const std::vector<std::string>& paths);
+
+// Ends a run's use of its claimed files: after a sent message, the entries it carried are
+// deleted and the rest go back to the MessageLog; after a failed send, every readable entry
+// goes back. Returns how many entries went back. A claimed file whose rest cannot be put back
+// stays where it is, so the next run takes it over: nothing is deleted that was not sent.
+std::size_t settleMessageBatch(const std::string& dataFolder, const MessageBatch& batch, bool sent);
+
 } // namespace sentorix

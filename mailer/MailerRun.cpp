@@ -97,14 +97,14 @@ MailerRunOutcome sendNotification(const std::string& dataFolder, bool testRun, c
 
     // A normal run takes the MessageLog away from the monitor before reading it; entries the
     // monitor appends from now on start a new MessageLog and wait for the next run. Claimed
-    // files left by runs that died before deleting them are taken too and sent first.
-    std::vector<std::string> claimed;
+    // files left by runs that died before settling them are taken too and sent first.
+    MessageBatch batch;
     std::string body;
     if (testRun) {
         body = kTestMessageBody;
     } else {
-        claimed = claimMessageLogs(dataFolder);
-        body = readMessageBody(claimed);
+        batch = readMessageBatch(claimMessageLogs(dataFolder));
+        body = batch.body;
     }
     MailMessage message = buildNotificationMessage(settings, std::move(body));
 
@@ -128,12 +128,17 @@ MailerRunOutcome sendNotification(const std::string& dataFolder, bool testRun, c
         }
     }
 
-    // The consumed file goes after every attempt, whether the mail went out or not.
-    if (testRun)
+    if (testRun) {
+        // The test settings go after every attempt, whether the mail went out or not.
         std::remove(joinPath(dataFolder, kTestMailSettingsFile).c_str());
-    else
-        for (const std::string& path : claimed)
-            std::remove(path.c_str());
+    } else {
+        // Only what went out is deleted; the rest waits in the MessageLog for the next run.
+        const std::size_t kept =
+            settleMessageBatch(dataFolder, batch, outcome == MailerRunOutcome::Accepted);
+        if (kept > 0)
+            log(std::to_string(kept) + (kept == 1 ? " notification" : " notifications") +
+                " kept for the next run.");
+    }
     return outcome;
 }
 

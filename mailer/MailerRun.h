@@ -22,9 +22,9 @@ inline constexpr std::size_t kLogLineMaxBytes = 1023;
 
 enum class MailerRunOutcome {
     SettingsUnreadable, // nothing sent, nothing deleted
-    ConnectionFailed,   // "Connection failed."; the consumed file was deleted
-    Refused,            // connected, but the message was not accepted; file deleted
-    Accepted,           // the server accepted the message; file deleted
+    ConnectionFailed,   // "Connection failed."; the notifications are kept
+    Refused,            // connected, but the message was not accepted; notifications kept
+    Accepted,           // the server accepted the message; what it carried is deleted
 };
 
 // Whether the log window closes by itself once the run returned. A normal run closes it once
@@ -41,10 +41,12 @@ std::string formatLogLine(std::string_view prefix, std::string_view text);
 MailMessage buildNotificationMessage(const MailSettings& settings, std::string body);
 
 // The whole run in `dataFolder`. A normal run claims the MessageLog, together with claimed
-// files left by earlier runs that died before deleting them, mails their text (or the fixed
-// text when there is none) and deletes the claimed files after the attempt, so entries
-// appended meanwhile stay for the next run; a test run mails the fixed test text and deletes
-// "Sentorix.mail.tmp".
+// files left by earlier runs that died before settling them, and mails as many whole entries
+// as fit into one message (or the fixed text when there is none). Only the entries that went
+// out are deleted: after a failed send every entry, and after a sent one those that did not
+// fit, go back to the MessageLog for the next run, which the log says in one line. Entries
+// appended meanwhile stay for the next run too. A test run mails the fixed test text and
+// deletes "Sentorix.mail.tmp".
 MailerRunOutcome sendNotification(const std::string& dataFolder, bool testRun, const LogLine& log);
 
 } // namespace sentorix

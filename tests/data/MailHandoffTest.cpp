@@ -239,6 +239,138 @@ TEST(MessageLog, BodyStopsBeforeThePieceThatReaches8000)
     }
 }
 
+// --- one run's batch: whole entries, and only what was sent is deleted -----------------------
+
+namespace
+{
+
+// An entry whose stored form is `chars` characters long once read (CR CR LF -> CR LF).
+std::string entryOfReadSize(int number, std::size_t chars)
+{
+    const std::string head = "2026/12/10 [05:43:39] Changed: Doc " + std::to_string(number);
+    const std::string location = "https://example.org/";
+    // Read: head CR LF, location+pad CR LF, CR LF.
+    const std::size_t fixed = head.size() + 2 + location.size() + 2 + 2;
+    const std::string pad(chars > fixed ? chars - fixed : 0, 'p');
+    return formatMessageEntry("2026/12/10 [05:43:39]", "Changed", "Doc " + std::to_string(number),
+                              location + pad);
+}
+
+std::string readForm(const std::string& stored)
+{
+    std::string text;
+    for (std::size_t i = 0; i < stored.size(); ++i)
+        if (!(stored[i] == '\r' && i + 1 < stored.size() && stored[i + 1] == '\n'))
+            text += stored[i];
+    return text;
+}
+
+} // namespace
+
+TEST(MessageBatch, BodyEndsAtAnEntryBoundaryWithin7999Characters)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::size_t> sizes; // read sizes of the entries, in order
+        std::size_t taken;
+    };
+    const Case cases[] = {
+        {"all fit", {100, 200, 300}, 3},
+        {"exactly 7999", {4000, 3999}, 2},
+        {"8000 is one too many", {4000, 4000, 100}, 1},
+        {"a small entry after a big one that does not fit stays behind too", {7000, 1500, 100}, 1},
+        {"many small ones", std::vector<std::size_t>(100, 100), 79},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        std::string stored;
+        std::vector<std::string> entries;
+        for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+            entries.push_back(entryOfReadSize(static_cast<int>(i), c.sizes[i]));
+            ASSERT_EQ(readForm(entries.back()).size(), c.sizes[i]);
+            stored += entries.back();
+        }
+        writeFile(dir.file("claimed"), stored);
+        const MessageBatch batch = readMessageBatch({dir.file("claimed")});
+        std::string expected;
+        for (std::size_t i = 0; i < c.taken; ++i)
+            expected += readForm(entries[i]);
+        EXPECT_EQ(batch.body, expected);
+        EXPECT_LT(batch.body.size(), 8000u);
+        EXPECT_EQ(batch.entriesTaken, c.taken);
+        EXPECT_EQ(batch.entriesLeft, c.sizes.size() - c.taken);
+
+        // Sent: exactly the entries in the body are gone, the rest is in the MessageLog as
+        // it was stored, and the claimed file is gone.
+        EXPECT_EQ(settleMessageBatch(dir.path(), batch, true), c.sizes.size() - c.taken);
+        EXPECT_FALSE(exists(dir.file("claimed")));
+        std::string rest;
+        for (std::size_t i = c.taken; i < entries.size(); ++i)
+            rest += entries[i];
+        if (rest.empty())
+            EXPECT_FALSE(exists(dir.file("Postavo.msg")));
+        else
+            EXPECT_EQ(readFile(dir.file("Postavo.msg")), rest);
+    }
+}
+
+TEST(MessageBatch, AFailedSendPutsEveryEntryBackAfterThoseAppendedMeanwhile)
+{
+    TempDir dir;
+    const std::string older = entryOfReadSize(1, 100) + entryOfReadSize(2, 100);
+    const std::string own = entryOfReadSize(3, 100);
+    const std::string meanwhile = entryOfReadSize(4, 100);
+    writeFile(dir.file("left.claimed"), older);
+    writeFile(dir.file("own.claimed"), own);
+    const MessageBatch batch =
+        readMessageBatch({dir.file("left.claimed"), dir.file("own.claimed")});
+    EXPECT_EQ(batch.body, readForm(older + own));
+    EXPECT_EQ(batch.entriesTaken, 3u);
+    ASSERT_TRUE(appendToMessageLog(dir.path(), meanwhile));
+
+    EXPECT_EQ(settleMessageBatch(dir.path(), batch, false), 3u);
+    EXPECT_EQ(readFile(dir.file("Postavo.msg")), meanwhile + older + own);
+    EXPECT_FALSE(exists(dir.file("left.claimed")));
+    EXPECT_FALSE(exists(dir.file("own.claimed")));
+}
+
+TEST(MessageBatch, OddFilesKeepTheOldReadingRules)
+{
+    TempDir dir;
+    // One entry too long for any message goes out cut (by pieces) instead of blocking the
+    // queue for good; the next entry waits.
+    const std::string huge = formatMessageEntry("t", "Changed", "Big", std::string(9000, 'x'));
+    const std::string next = entryOfReadSize(2, 1500); // 7170 + 1500 would be too many
+    writeFile(dir.file("a"), huge + next);
+    MessageBatch batch = readMessageBatch({dir.file("a")});
+    EXPECT_LT(batch.body.size(), 8000u);
+    EXPECT_EQ(batch.body.rfind("t Changed: Big\r\n", 0), 0u);
+    EXPECT_EQ(batch.entriesTaken, 1u);
+    EXPECT_EQ(settleMessageBatch(dir.path(), batch, true), 1u);
+    EXPECT_EQ(readFile(dir.file("Postavo.msg")), next);
+
+    // Text without the empty line is one entry up to the end of the file; a NUL ends the
+    // file's text, and what follows it is not mailed.
+    TempDir other;
+    writeFile(other.file("b"), std::string("first\r\r\nsecond\r\r\n\r\r\nthird\r\r\n") +
+                                   std::string(1, '\0') + "hidden\r\r\n");
+    batch = readMessageBatch({other.file("b"), other.file("missing")});
+    EXPECT_EQ(batch.body, "first\r\nsecond\r\n\r\nthird\r\n");
+    EXPECT_EQ(batch.entriesTaken, 2u);
+    EXPECT_EQ(settleMessageBatch(other.path(), batch, true), 0u);
+    EXPECT_FALSE(exists(other.file("b")));
+    EXPECT_FALSE(exists(other.file("Postavo.msg")));
+
+    // No readable entry: the fixed text, nothing to keep.
+    TempDir empty;
+    writeFile(empty.file("c"), "");
+    batch = readMessageBatch({empty.file("c")});
+    EXPECT_EQ(batch.body, kNoDetailsBody);
+    EXPECT_EQ(settleMessageBatch(empty.path(), batch, false), 0u);
+    EXPECT_FALSE(exists(empty.file("Postavo.msg")));
+}
+
 // --- appending entries and the notified list ---------------------------------------------------
 
 struct AppendCase {

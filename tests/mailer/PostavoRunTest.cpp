@@ -518,34 +518,73 @@ TEST_F(PostavoRun, UnreadableSettingsSendNothingDeleteNothingAndStillEnd)
     EXPECT_EQ(test::receivedMessageCount(mailFolder), 0);
 }
 
-TEST_F(PostavoRun, UnreachableServerLogsConnectionFailedAndStillDeletesTheConsumedFile)
+TEST_F(PostavoRun, UnreachableServerKeepsTheNotificationsAndTheNextRunMailsThemOnce)
 {
     const test::RefusingPort refusing;
     ASSERT_TRUE(refusing.valid());
     const std::string unreachable = refusing.address();
 
-    struct Case {
-        bool testRun;
-        const char* consumed;
-    };
-    for (const Case c : {Case{false, kMessageLogFile}, Case{true, kTestMailSettingsFile}}) {
-        SCOPED_TRACE(c.consumed);
-        writeSettings(c.testRun ? kTestMailSettingsFile : kMailSettingsFile, at(unreachable));
-        test::writeFile(data(kMessageLogFile), kEntries);
+    // A test run's settings are used up by the attempt, as before.
+    writeSettings(kTestMailSettingsFile, at(unreachable));
+    test::writeFile(data(kMessageLogFile), kEntries);
+    RunResult r = run({"/test", "/from_sentorix"});
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_THAT(r.lines, ElementsAre("Email configuration file read OK.",
+                                     "Connecting to " + unreachable + "...", "Connection failed."));
+    EXPECT_FALSE(test::exists(data(kTestMailSettingsFile)));
+    EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
 
-        const RunResult r = run(c.testRun ? std::vector<std::string>{"/test", "/from_sentorix"}
-                                          : std::vector<std::string>{"/from_sentorix"});
+    // A normal run keeps both entries in the MessageLog, where the monitor sees them and
+    // starts the next run.
+    writeSettings(kMailSettingsFile, at(unreachable));
+    r = run({"/from_sentorix"});
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_THAT(r.lines, ElementsAre("Email configuration file read OK.",
+                                     "Connecting to " + unreachable + "...", "Connection failed.",
+                                     "2 notifications kept for the next run."));
+    EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
+    EXPECT_THAT(test::listFolder(dataFolder), ElementsAre(kMessageLogFile, kMailSettingsFile));
 
-        ASSERT_TRUE(r.ended);
-        EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_THAT(r.lines,
-                    ElementsAre("Email configuration file read OK.",
-                                "Connecting to " + unreachable + "...", "Connection failed."));
-        EXPECT_FALSE(test::exists(data(c.consumed)));
-        if (c.testRun) {
-            EXPECT_TRUE(test::exists(data(kMessageLogFile)));
-        }
+    // The server is back: the kept entries arrive, once, and are gone.
+    ASSERT_TRUE(startServer());
+    writeSettings(kMailSettingsFile, at(serverText()));
+    expectDelivered(run({"/from_sentorix"}), 1, bodyOf(kEntries));
+    expectDelivered(run({"/from_sentorix"}), 2, received(kNoDetailsBody));
+}
+
+TEST_F(PostavoRun, EntriesBeyondOneMessageWaitForTheNextRunWholeAndInOrder)
+{
+    ASSERT_TRUE(startServer());
+    writeSettings(kMailSettingsFile, at(serverText()));
+    // 30 entries of about 400 characters: 19 fit below 8000, 11 wait.
+    std::vector<std::string> entries;
+    std::string all;
+    for (int i = 0; i < 30; ++i) {
+        entries.push_back(formatMessageEntry("2026/12/10 [05:43:39]", "Changed",
+                                             "Doc " + std::to_string(i),
+                                             "https://example.org/" + std::string(340, 'a')));
+        all += entries.back();
     }
+    test::writeFile(data(kMessageLogFile), all);
+    const std::size_t each = bodyOf(entries[0]).size() - 2; // read form, without the end
+    const std::size_t fit = 7999 / each;
+    ASSERT_LT(fit, entries.size());
+
+    const RunResult r = run({"/from_sentorix"});
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.lines.back(),
+              std::to_string(entries.size() - fit) + " notifications kept for the next run.");
+    std::string sent, rest;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        (i < fit ? sent : rest) += entries[i];
+    ASSERT_EQ(test::receivedMessageCount(mailFolder), 1);
+    EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), bodyOf(sent));
+    EXPECT_EQ(test::readFile(data(kMessageLogFile)), rest);
+
+    expectDelivered(run({"/from_sentorix"}), 2, bodyOf(rest));
 }
 
 TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
@@ -557,6 +596,7 @@ TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
         int exitStatus;
         std::vector<std::string> smtpLines; // between "Sending email..." and "Done"
         std::vector<std::string> delivered; // envelope recipients of the mail, if one came
+        const char* kept = nullptr;         // the line after "Done", if any
     };
     const Case cases[] = {
         {"CC refused",
@@ -569,7 +609,8 @@ TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
          1,
          {"SMTP message: 550 5.1.1 <nobody@example.org>: Recipient address rejected",
           "SMTP error: 550 5.1.1 <nobody@example.org>: Recipient address rejected"},
-         {}},
+         {},
+         "2 notifications kept for the next run."},
     };
     int expectedMessages = 0;
     for (const Case& c : cases) {
@@ -581,12 +622,19 @@ TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
 
         ASSERT_TRUE(r.ended);
         EXPECT_EQ(r.exitStatus, c.exitStatus);
-        ASSERT_EQ(r.lines.size(), 5 + c.smtpLines.size());
+        const std::size_t after = c.kept != nullptr ? 1 : 0;
+        ASSERT_EQ(r.lines.size(), 5 + c.smtpLines.size() + after);
         EXPECT_EQ(r.lines[2], kPlainNotice);
         EXPECT_EQ(r.lines[3], "Sending email...");
-        EXPECT_EQ(std::vector<std::string>(r.lines.begin() + 4, r.lines.end() - 1), c.smtpLines);
-        EXPECT_THAT(r.lines.back(), MatchesRegex(kDoneLine));
-        EXPECT_FALSE(test::exists(data(kMessageLogFile)));
+        EXPECT_EQ(std::vector<std::string>(r.lines.begin() + 4, r.lines.end() - 1 - after),
+                  c.smtpLines);
+        EXPECT_THAT(r.lines[r.lines.size() - 1 - after], MatchesRegex(kDoneLine));
+        if (c.kept != nullptr) {
+            EXPECT_EQ(r.lines.back(), c.kept);
+            EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
+        } else {
+            EXPECT_FALSE(test::exists(data(kMessageLogFile)));
+        }
         if (!c.delivered.empty()) {
             ++expectedMessages;
             ASSERT_EQ(test::receivedMessageCount(mailFolder), expectedMessages);
@@ -613,7 +661,8 @@ TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
                                            refusedLogin[0], refusedLogin[1], sending};
     for (int i = 0; i < CSmtp::kMailFromRetries; ++i)
         wrongPassword.insert(wrongPassword.end(), {refusedLogin[0], refusedLogin[1]});
-    wrongPassword.insert(wrongPassword.end(), {authRequired, kDoneLine});
+    const std::string kept = "2 notifications kept for the next run\\.";
+    wrongPassword.insert(wrongPassword.end(), {authRequired, kDoneLine, kept});
 
     struct Case {
         const char* name;
@@ -635,7 +684,7 @@ TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
          0,
          "s3cret:@/",
          1,
-         {readOk, connecting, plain, sending, authRequired, kDoneLine},
+         {readOk, connecting, plain, sending, authRequired, kDoneLine, kept},
          1},
         {"required, wrong password", 1, "wrong", 1, wrongPassword, 1},
     };
@@ -653,7 +702,11 @@ TEST_F(PostavoRun, LogsInOnlyWhenTheSettingsRequireIt)
         for (std::size_t i = 0; i < c.lines.size(); ++i)
             EXPECT_THAT(r.lines[i], MatchesRegex(c.lines[i])) << i;
         EXPECT_EQ(test::receivedMessageCount(mailFolder), c.messages);
-        EXPECT_FALSE(test::exists(data(kMessageLogFile)));
+        // A refused login keeps the notifications; the next case starts from them again.
+        if (c.exitStatus == 0)
+            EXPECT_FALSE(test::exists(data(kMessageLogFile)));
+        else
+            EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
     }
     EXPECT_EQ(test::readReceivedMessage(mailFolder, 1).field("body"), bodyOf(kEntries));
 }
