@@ -10,6 +10,7 @@
 #include "mailer/smtp/Smtp.h"
 #include "tests/support/PausedChild.h"
 #include "tests/support/ReceivedMail.h"
+#include "tests/support/TestAuthority.h"
 #include "tests/support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -585,6 +586,60 @@ TEST_F(PostavoRun, EntriesBeyondOneMessageWaitForTheNextRunWholeAndInOrder)
     EXPECT_EQ(test::readFile(data(kMessageLogFile)), rest);
 
     expectDelivered(run({"/from_sentorix"}), 2, bodyOf(rest));
+}
+
+TEST_F(PostavoRun, SendsOverStartTlsAndKeepsEverythingWhenTheCertificateIsNotTrusted)
+{
+    TempDir certs;
+    test::TestAuthority trusted, stranger;
+    std::string goodCert, goodKey, badCert, badKey;
+    ASSERT_TRUE(trusted.create(certs.path(), "Sentorix Test CA"));
+    ASSERT_TRUE(trusted.issue("good", "DNS:localhost,IP:127.0.0.1", goodCert, goodKey));
+    ASSERT_TRUE(stranger.create(certs.path(), "Unknown CA"));
+    ASSERT_TRUE(stranger.issue("bad", "DNS:localhost,IP:127.0.0.1", badCert, badKey));
+    // The mailer inherits the test's environment.
+    setenv("SENTORIX_CA_BUNDLE", trusted.caFile.c_str(), 1);
+
+    struct Case {
+        const char* what;
+        std::string cert, key;
+        bool delivered;
+    };
+    const Case cases[] = {{"untrusted", badCert, badKey, false},
+                          {"trusted", goodCert, goodKey, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string received = mailFolder + "-" + c.what;
+        PeerProcess peer("smtp_server.py",
+                         {"0", received, "--auth", "mailer", "pw", "--starttls", c.cert, c.key});
+        ASSERT_TRUE(peer.start());
+        const std::string server = "localhost:" + std::to_string(peer.port());
+        writeSettings(kMailSettingsFile, at(server).withAuth(1, "mailer", "pw"));
+        test::writeFile(data(kMessageLogFile), kEntries);
+
+        const RunResult r = run({"/from_sentorix"});
+        ASSERT_TRUE(r.ended);
+        if (c.delivered) {
+            EXPECT_EQ(r.exitStatus, 0);
+            ASSERT_EQ(r.lines.size(), 4u) << ::testing::PrintToString(r.lines);
+            EXPECT_EQ(r.lines[2], "Sending email...");
+            ASSERT_EQ(test::receivedMessageCount(received), 1);
+            EXPECT_EQ(test::readReceivedMessage(received, 1).field("body"), bodyOf(kEntries));
+            EXPECT_FALSE(test::exists(data(kMessageLogFile)));
+        } else {
+            EXPECT_EQ(r.exitStatus, 1);
+            EXPECT_THAT(r.lines, ElementsAre("Email configuration file read OK.",
+                                             "Connecting to " + server + "...",
+                                             "Secure connection failed: server certificate not "
+                                             "accepted: unable to get local issuer certificate",
+                                             "Connection failed.",
+                                             "2 notifications kept for the next run."));
+            EXPECT_EQ(test::receivedMessageCount(received), 0);
+            EXPECT_FALSE(test::exists(received + "/commands.log")); // no AUTH, no MAIL
+            EXPECT_EQ(test::readFile(data(kMessageLogFile)), kEntries);
+        }
+    }
+    unsetenv("SENTORIX_CA_BUNDLE");
 }
 
 TEST_F(PostavoRun, RefusedRecipientsAreLoggedAndTheOthersStillGetTheMail)
