@@ -4,7 +4,8 @@ add_library(sentorix_flags INTERFACE)
 target_compile_features(sentorix_flags INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(sentorix_flags INTERFACE
-    -Wall -Wextra -Wpedantic -Wold-style-cast -Wnon-virtual-dtor -Wshadow=local
+    -Wall -Wextra -Wpedantic -Wold-style-cast -Wnon-virtual-dtor
+    $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
     $<$<BOOL:${SENTORIX_WERROR}>:-Werror>)
 target_compile_definitions(sentorix_flags INTERFACE _FILE_OFFSET_BITS=64)
 
@@ -13,6 +14,12 @@ if(SENTORIX_SANITIZE)
     target_compile_options(sentorix_flags INTERFACE
         -fsanitize=${_sentorix_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(sentorix_flags INTERFACE -fsanitize=${_sentorix_san})
+endif()
+
+# The fuzzing build instruments every library for coverage; only the fuzz targets link the
+# libFuzzer driver.
+if(SENTORIX_BUILD_FUZZ)
+    target_compile_options(sentorix_flags INTERFACE -fsanitize=fuzzer-no-link)
 endif()
 
 # Where the installed programs and their data files live: all in one folder.
