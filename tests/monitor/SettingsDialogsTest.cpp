@@ -20,6 +20,7 @@
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
 #include "tests/support/ReceivedMail.h"
+#include "tests/support/TestAuthority.h"
 #include "tests/support/TestSupport.h"
 
 #include <gmock/gmock.h>
@@ -898,71 +899,103 @@ TEST_F(SettingsCommandsTest, AMailerThatCannotStartIsReportedWithTheStopIcon)
 // --- the test mail, end to end -------------------------------------------------------------
 
 // The built Postavo started by the dialog as the user would, without a display (so it runs
-// headless and ends after its run), with a real SMTP server that requires a login.
-TEST(TestMailEndToEnd, SendTestEmailDeliversTheTestMessageAndLeavesTheSettingsAsTheyWere)
+// headless and ends after its run), with a real SMTP server on 127.0.0.1.
+class TestMailEndToEnd : public ::testing::Test
 {
+protected:
+    TestMailEndToEnd() : dataFolder(home.path() + "/Tarnwick/Sentorix")
+    {
+        ::mkdir((home.path() + "/Tarnwick").c_str(), 0700);
+        ::mkdir(dataFolder.c_str(), 0700);
+        setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        setenv("no_proxy", "127.0.0.1,localhost", 1);
+        MessageBox::clearAsked();
+    }
+
+    // Types `server` and a TO address (and a login when given), presses "Send Test Email"
+    // and cancels; then waits (bounded) until the mailer has delivered and cleaned up. The
+    // settings in force name another server, and a MessageLog waits: neither may be touched.
+    void sendTestMail(const QString& server, const QString& user = {}, const QString& password = {})
+    {
+        MailSettings stored = mailSettings("127.0.0.1:1", "old@example.org");
+        stored.markNotifiedChecked = 1;
+        const std::string storedBytes = settingsBytes(stored);
+        test::writeFile(joinPath(dataFolder, kMailSettingsFile), storedBytes);
+        test::writeFile(joinPath(dataFolder, kMessageLogFile), "untouched\r\r\n");
+
+        OptionsStore options;
+        MailSettingsStore mail;
+        PosixProgramLauncher launcher;
+        const std::string postavo = POSTAVO_PATH;
+        SettingsCommands commands(SettingsParts{dataFolder,
+                                                postavo.substr(0, postavo.rfind('/')),
+                                                options,
+                                                mail,
+                                                launcher,
+                                                {},
+                                                AutostartEntry(home.file("autostart"))});
+        whenShown<MailDialog>([&](MailDialog* m) {
+            type(m->serverBox(), server);
+            type(m->toBox(), "bob@example.org");
+            if (!user.isEmpty()) {
+                click(m->requiresAuthBox());
+                whenShown<CredentialsDialog>([&](CredentialsDialog* c) {
+                    type(c->userNameBox(), user);
+                    type(c->passwordBox(), password);
+                    click(c->applyButton());
+                });
+                click(m->loginButton());
+            }
+            click(m->testButton());
+            click(m->cancelButton());
+        });
+        commands.showMailSettings(nullptr);
+        EXPECT_TRUE(MessageBox::asked().empty());
+
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while ((test::receivedMessageCount(mailFolder.path()) < 1 ||
+                test::exists(joinPath(dataFolder, kTestMailSettingsFile))) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+        ASSERT_EQ(test::receivedMessageCount(mailFolder.path()), 1);
+        const test::ReceivedMessage m = test::readReceivedMessage(mailFolder.path(), 1);
+        EXPECT_THAT(m.list("rcpt"), ElementsAre("bob@example.org"));
+        EXPECT_EQ(m.field("body"), std::string(kTestMessageBody) + "\r\n");
+        EXPECT_FALSE(test::exists(joinPath(dataFolder, kTestMailSettingsFile)));
+        EXPECT_EQ(test::readFile(joinPath(dataFolder, kMailSettingsFile)), storedBytes);
+        EXPECT_EQ(test::readFile(joinPath(dataFolder, kMessageLogFile)), "untouched\r\r\n");
+    }
+
     test::TempDir home;
     test::TempDir mailFolder;
-    const std::string dataFolder = home.path() + "/Tarnwick/Sentorix";
-    ASSERT_EQ(::mkdir((home.path() + "/Tarnwick").c_str(), 0700), 0);
-    ASSERT_EQ(::mkdir(dataFolder.c_str(), 0700), 0);
-    setenv("XDG_DATA_HOME", home.path().c_str(), 1);
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("no_proxy", "127.0.0.1,localhost", 1);
+    std::string dataFolder;
+};
 
+TEST_F(TestMailEndToEnd, DeliversWithTheLoginTypedInTheDialogAndLeavesTheSettingsAsTheyWere)
+{
     test::PeerProcess server("smtp_server.py", {"0", mailFolder.path(), "--auth", "ann", "s3cret"});
     ASSERT_TRUE(server.start());
-    const std::string address = "127.0.0.1:" + std::to_string(server.port());
+    sendTestMail(QString::fromStdString("127.0.0.1:" + std::to_string(server.port())), "ann",
+                 "s3cret");
+}
 
-    MailSettings stored = mailSettings("127.0.0.1:1", "old@example.org");
-    stored.markNotifiedChecked = 1;
-    const std::string storedBytes = settingsBytes(stored);
-    test::writeFile(joinPath(dataFolder, kMailSettingsFile), storedBytes);
-    test::writeFile(joinPath(dataFolder, kMessageLogFile), "untouched\r\r\n");
-
-    OptionsStore options;
-    MailSettingsStore mail;
-    PosixProgramLauncher launcher;
-    const std::string postavo = POSTAVO_PATH;
-    SettingsCommands commands(SettingsParts{dataFolder,
-                                            postavo.substr(0, postavo.rfind('/')),
-                                            options,
-                                            mail,
-                                            launcher,
-                                            {},
-                                            AutostartEntry(home.file("autostart"))});
-    MessageBox::clearAsked();
-    whenShown<MailDialog>([&](MailDialog* m) {
-        type(m->serverBox(), QString::fromStdString(address));
-        type(m->toBox(), "bob@example.org");
-        click(m->requiresAuthBox());
-        whenShown<CredentialsDialog>([](CredentialsDialog* c) {
-            type(c->userNameBox(), "ann");
-            type(c->passwordBox(), "s3cret");
-            click(c->applyButton());
-        });
-        click(m->loginButton());
-        click(m->testButton());
-        click(m->cancelButton());
-    });
-    commands.showMailSettings(nullptr);
-    EXPECT_TRUE(MessageBox::asked().empty());
-
-    // The mailer runs on its own; wait (bounded) for the message and its clean-up.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while ((test::receivedMessageCount(mailFolder.path()) < 1 ||
-            test::exists(joinPath(dataFolder, kTestMailSettingsFile))) &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-
-    ASSERT_EQ(test::receivedMessageCount(mailFolder.path()), 1);
-    const test::ReceivedMessage m = test::readReceivedMessage(mailFolder.path(), 1);
-    EXPECT_THAT(m.list("rcpt"), ElementsAre("bob@example.org"));
-    EXPECT_EQ(m.field("body"), std::string(kTestMessageBody) + "\r\n");
-    EXPECT_FALSE(test::exists(joinPath(dataFolder, kTestMailSettingsFile)));
-    EXPECT_EQ(test::readFile(joinPath(dataFolder, kMailSettingsFile)), storedBytes);
-    EXPECT_EQ(test::readFile(joinPath(dataFolder, kMessageLogFile)), "untouched\r\r\n");
+TEST_F(TestMailEndToEnd, AnSmtpsAddressTypedInTheServerBoxSpeaksTlsFromTheFirstByte)
+{
+    test::TempDir certs;
+    test::TestAuthority authority;
+    std::string cert;
+    std::string key;
+    ASSERT_TRUE(authority.create(certs.path(), "ca"));
+    ASSERT_TRUE(authority.issue("server", "IP:127.0.0.1", cert, key));
+    setenv("SENTORIX_CA_BUNDLE", authority.caFile.c_str(), 1);
+    test::PeerProcess server("smtp_server.py",
+                             {"0", mailFolder.path(), "--implicit-tls", cert, key});
+    ASSERT_TRUE(server.start());
+    sendTestMail(QString::fromStdString("smtps://127.0.0.1:" + std::to_string(server.port())));
+    unsetenv("SENTORIX_CA_BUNDLE");
 }
 
 } // namespace
