@@ -114,26 +114,28 @@ void type(QLineEdit* box, const QString& text)
 // the test fails instead of hanging.
 template <typename T> void whenShown(std::function<void(T*)> act)
 {
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
     QWidget* before = QApplication::activeModalWidget();
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [=] {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (T* dialog = qobject_cast<T*>(modal);
-            dialog != nullptr && modal != before && dialog->isVisible()) {
+        T* dialog = qobject_cast<T*>(modal);
+        const bool shown = dialog != nullptr && modal != before && dialog->isVisible();
+        if (!shown && clock.elapsed() <= 10000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (shown) {
             act(dialog);
             return;
         }
-        if (clock->elapsed() > 10000) {
-            ADD_FAILURE() << "no " << T::staticMetaObject.className() << " was shown";
-            while (QWidget* open = QApplication::activeModalWidget())
-                open->close();
-            return;
-        }
-        QTimer::singleShot(10, *poll);
-    };
-    QTimer::singleShot(0, *poll);
+        ADD_FAILURE() << "no " << T::staticMetaObject.className() << " was shown";
+        while (QWidget* open = QApplication::activeModalWidget())
+            open->close();
+    });
+    poll->start();
 }
 
 OptionsRecord allOff()
