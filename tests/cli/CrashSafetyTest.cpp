@@ -36,7 +36,12 @@ namespace
 
 constexpr int kWebDocuments = 10;
 constexpr int kLocalDocuments = 6;
+// Fewer rounds where the programs run under a sanitizer, several times slower.
+#ifdef SENTORIX_SANITIZED_BUILD
+constexpr int kRounds = 4;
+#else
 constexpr int kRounds = 10;
+#endif
 
 class CrashSafety : public ::testing::Test
 {
