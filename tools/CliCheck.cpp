@@ -88,9 +88,16 @@ int runCheck(const std::vector<std::string>& names, DocumentTable& table,
     }
     engine.waitForWorkers();
 
+    // Why each document could not be retrieved, one line each on standard error; the list on
+    // standard output keeps its columns.
     int status = 0;
     for (int index : checked) {
         DocumentStatus s = table.status(index);
+        if (s == DocumentStatus::Unavailable) {
+            const std::string reason = engine.unavailableReason(index);
+            if (!reason.empty())
+                std::cerr << "sentorix-cli: " << table.displayName(index) << ": " << reason << "\n";
+        }
         if (s == DocumentStatus::Unavailable || s == DocumentStatus::Retrieving)
             status = 3;
         else if (s == DocumentStatus::Changed && status == 0)

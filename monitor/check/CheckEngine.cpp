@@ -23,6 +23,10 @@ namespace sentorix
 namespace
 {
 
+// The session of the worker running on this thread, kept for the worker's whole pass so its
+// connections, TLS sessions and name lookups serve every document it checks.
+thread_local UrlSession* t_workerSession = nullptr;
+
 // The periodic timer's period. Only a hand-made or short options file holds an interval of
 // 0 or less; it is taken as the shortest the options dialog offers, so such a file never
 // makes the monitor check without pause.
@@ -177,6 +181,11 @@ void* CheckEngine::workerMain(void* engine)
 
 void CheckEngine::runWorker()
 {
+    UrlSession session(sessionSettings(), &m_share);
+    t_workerSession = session.isOpen() ? &session : nullptr;
+    struct Release {
+        ~Release() { t_workerSession = nullptr; }
+    } release;
     const int capacity = m_parts.table.capacity();
     for (int index = 0; index < capacity; ++index) {
         if (m_parts.table.status(index) != DocumentStatus::Waiting)
@@ -197,11 +206,40 @@ bool CheckEngine::claim(int index)
     return true;
 }
 
-void CheckEngine::finishCheck(int index, DocumentStatus status)
+UrlSession* CheckEngine::sessionForCheck(std::unique_ptr<UrlSession>& own)
 {
+    if (t_workerSession) {
+        t_workerSession->setSettings(sessionSettings());
+        return t_workerSession;
+    }
+    own = std::make_unique<UrlSession>(sessionSettings(), &m_share);
+    return own->isOpen() ? own.get() : nullptr;
+}
+
+void CheckEngine::finishCheck(int index, DocumentStatus status, const std::string& reason)
+{
+    std::string name;
+    if (status == DocumentStatus::Unavailable)
+        name = m_parts.table.displayName(index);
     std::lock_guard lock(m_claimMutex);
+    if (status == DocumentStatus::Unavailable)
+        m_reasons[index] = Reason{std::move(name), reason.empty() ? "unavailable" : reason};
+    else
+        m_reasons.erase(index);
     m_parts.table.setStatus(index, status);
     m_heldByWorker[static_cast<std::size_t>(index)] = 0;
+}
+
+std::string CheckEngine::unavailableReason(int index) const
+{
+    const std::string name = m_parts.table.displayName(index);
+    std::lock_guard lock(m_claimMutex);
+    if (m_parts.table.status(index) != DocumentStatus::Unavailable)
+        return {};
+    const auto found = m_reasons.find(index);
+    if (found == m_reasons.end() || found->second.name != name)
+        return {};
+    return found->second.text;
 }
 
 void CheckEngine::redrawRow(int index)
@@ -355,9 +393,9 @@ void CheckEngine::announce(int index, DocumentStatus event)
     startBlink();
 }
 
-void CheckEngine::failCheck(int index, bool notify)
+void CheckEngine::failCheck(int index, bool notify, const std::string& reason)
 {
-    finishCheck(index, DocumentStatus::Unavailable);
+    finishCheck(index, DocumentStatus::Unavailable, reason);
     if (notify)
         announce(index, DocumentStatus::Unavailable);
 }

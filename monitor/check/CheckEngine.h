@@ -19,8 +19,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace sentorix
@@ -122,6 +124,13 @@ public:
     // Checked when the mail settings ask for it.
     void runMailer();
 
+    // Why the last check of a document ended Unavailable ("HTTP 404 Not Found", "connection
+    // refused", "timed out after 20 s", ...): short, printable, for a tool tip or a status
+    // line. Empty when the document is not Unavailable from a check of this run (a status
+    // loaded from its file has no reason). Any thread; the row redraw that follows a check
+    // comes after its reason is in place.
+    std::string unavailableReason(int index) const;
+
     // --- workers ---
     void waitForWorkers();
     int runningWorkers() const;
@@ -136,11 +145,14 @@ private:
     static void* workerMain(void* engine);
     void runWorker();
     bool claim(int index);
-    // Sets the final status of a check and releases the document from its worker.
-    void finishCheck(int index, DocumentStatus status);
+    // Sets the final status of a check and releases the document from its worker; an
+    // Unavailable status keeps `reason`, any other clears the document's reason.
+    void finishCheck(int index, DocumentStatus status, const std::string& reason = {});
     void redrawRow(int index);
     void announce(int index, DocumentStatus event);
-    void failCheck(int index, bool notify);
+    void failCheck(int index, bool notify, const std::string& reason);
+    // The worker's own session, settings refreshed; or, off a worker, one made in `own`.
+    UrlSession* sessionForCheck(std::unique_ptr<UrlSession>& own);
     // The end of a check whose stored login holds a line break (a hand-made or damaged record).
     void failUnusableLogin(int index);
     // Sets a status while the worker still holds the document (requests keep leaving it alone).
@@ -160,8 +172,18 @@ private:
 
     // Serialises claims, the final status of checks and the marking of requests, so a
     // request never marks a document between its claim and its final status.
-    std::mutex m_claimMutex;
+    mutable std::mutex m_claimMutex;
     std::vector<char> m_heldByWorker;
+    // Under m_claimMutex: the reason of each Unavailable document, with the name it was for
+    // (a slot freed and used again by another document shows no stale reason).
+    struct Reason {
+        std::string name;
+        std::string text;
+    };
+    std::unordered_map<int, Reason> m_reasons;
+
+    // DNS cache and TLS sessions shared by all workers; each worker keeps its own connections.
+    ConnectionShare m_share;
 
     mutable std::mutex m_workerMutex;
     std::condition_variable m_workersDone;

@@ -16,6 +16,11 @@
 #include "monitor/data/MonitorView.h"
 #include "monitor/data/Options.h"
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <limits>
 #include <optional>
 
@@ -28,6 +33,76 @@ int32_t clampCount(int64_t count)
 {
     return count > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
                                                        : static_cast<int32_t>(count);
+}
+
+constexpr const char* kCannotStore = "cannot write the content into the data folder";
+constexpr const char* kNoSession = "no network session could be set up";
+constexpr const char* kDiskFull = "the disk of the data folder is nearly full";
+
+// Feeds a body to its comparison while it stays within the disk's margin: the free space of
+// the DataFolder's disk is looked at before the first piece and after every MiB.
+class GuardedBody
+{
+public:
+    GuardedBody(StreamComparison& body, const std::string& folder, long long minFree)
+        : m_body(body), m_folder(folder), m_minFree(minFree)
+    {
+    }
+
+    bool feed(const char* data, std::size_t size)
+    {
+        if (m_minFree > 0 && m_sinceLook == 0 && !roomLeft()) {
+            m_diskFull = true;
+            return false;
+        }
+        m_sinceLook += static_cast<long long>(size);
+        if (m_sinceLook >= kLookEvery)
+            m_sinceLook = 0;
+        return m_body.feed(data, size);
+    }
+
+    bool diskFull() const { return m_diskFull; }
+
+private:
+    static constexpr long long kLookEvery = 1LL << 20;
+
+    bool roomLeft() const
+    {
+        struct statvfs fs {
+        };
+        if (::statvfs(m_folder.c_str(), &fs) != 0)
+            return true; // the write itself reports a folder that is gone
+        const long long free =
+            static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
+        return free >= m_minFree;
+    }
+
+    StreamComparison& m_body;
+    const std::string& m_folder;
+    long long m_minFree;
+    long long m_sinceLook = 0;
+    bool m_diskFull = false;
+};
+
+// Why a local file could not be read or copied.
+std::string localFileReason(const std::string& location)
+{
+    struct stat st {
+    };
+    if (::stat(location.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return "no such file";
+        if (errno == EACCES)
+            return "permission denied";
+        return "cannot open the file";
+    }
+    if (S_ISDIR(st.st_mode))
+        return "a folder, not a file";
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file";
+    if (::access(location.c_str(), R_OK) != 0)
+        return "permission denied";
+    return "cannot read or copy the file";
 }
 
 } // namespace
@@ -52,12 +127,13 @@ void CheckEngine::checkWebDocument(int index, bool page)
     // opened.
     const WebRequest request = buildWebRequest(record);
     if (request.tooLong) {
-        failCheck(index, true);
+        failCheck(index, true, "the address with its login is longer than 511 characters");
         return;
     }
-    UrlSession session(sessionSettings());
-    if (!session.isOpen()) {
-        failCheck(index, true);
+    std::unique_ptr<UrlSession> ownSession;
+    UrlSession* session = sessionForCheck(ownSession);
+    if (!session) {
+        failCheck(index, true, kNoSession);
         return;
     }
 
@@ -68,21 +144,26 @@ void CheckEngine::checkWebDocument(int index, bool page)
     const bool firstFetch = !stored.open(contentPath, mode);
     StreamComparison body(m_parts.dataFolder, mode,
                           !firstFetch && method == CompareMethod::Simple ? &stored : nullptr);
-    const FetchResult fetched = session.fetchWeb(
+    GuardedBody guarded(body, m_parts.dataFolder, session->settings().bounds.minFreeDiskBytes);
+    const FetchResult fetched = session->fetchWeb(
         request.url, request.credentials,
-        [&body](const char* data, std::size_t size) { return body.feed(data, size); });
+        [&guarded](const char* data, std::size_t size) { return guarded.feed(data, size); });
 
     // A body that could not be stored is not announced (as a ContentFile or TempFile that
-    // cannot be created); a URL that cannot be opened, and a body that stops half-way, are.
+    // cannot be created); a URL that cannot be opened, an HTTP error, a body that stops
+    // half-way or passes a bound, are. The stored files stay as they were.
     if (fetched.status != FetchStatus::Complete) {
         const bool storage = body.storageFailed();
         body.discard();
-        failCheck(index, !storage);
+        if (guarded.diskFull())
+            failCheck(index, true, kDiskFull);
+        else
+            failCheck(index, !storage, storage ? kCannotStore : fetched.reason);
         return;
     }
     if (!body.finish()) {
         body.discard();
-        failCheck(index, false);
+        failCheck(index, false, kCannotStore);
         return;
     }
     stored.close();
@@ -103,7 +184,7 @@ void CheckEngine::checkWebDocument(int index, bool page)
         }
         if (!body.moveTempOver(contentPath)) {
             body.discard();
-            failCheck(index, false);
+            failCheck(index, false, kCannotStore);
             return;
         }
         switch (method) {
@@ -114,13 +195,14 @@ void CheckEngine::checkWebDocument(int index, bool page)
             if (counted)
                 finishCheck(index, DocumentStatus::Ready);
             else
-                failCheck(index, false);
+                failCheck(index, false, "cannot read the content to count");
             break;
         case CompareMethod::Middle:
             if (extractMiddle(contentPath, middleStart, middleEnd, middlePath) == 1) {
                 finishCheck(index, DocumentStatus::Ready);
             } else {
-                finishCheck(index, DocumentStatus::Unavailable);
+                finishCheck(index, DocumentStatus::Unavailable,
+                            "the start and end strings were not found");
                 m_parts.view.showMessage(kMiddleNotFoundText, MessageIcon::Information);
             }
             break;
@@ -137,7 +219,7 @@ void CheckEngine::checkWebDocument(int index, bool page)
         const int64_t count = countOccurrences(body.tempPath(), countString);
         if (count < 0) {
             body.discard();
-            failCheck(index, false);
+            failCheck(index, false, "cannot read the content to count");
             return;
         }
         // The new count is saved together with the Changed status (endLaterFetch), in one
@@ -152,7 +234,7 @@ void CheckEngine::checkWebDocument(int index, bool page)
         const int result = compareMiddle(body.tempPath(), middleStart, middleEnd, middlePath);
         if (result < 0) {
             body.discard();
-            failCheck(index, true);
+            failCheck(index, true, "the start and end strings were not found");
             return;
         }
         changed = result == 1;
@@ -180,12 +262,13 @@ void CheckEngine::checkFtpFile(int index)
     }
     const std::optional<FtpTarget> target = splitFtpLocation(fieldText(record.location));
     if (!target) {
-        failCheck(index, false);
+        failCheck(index, false, "not a usable FTP location");
         return;
     }
-    UrlSession session(sessionSettings());
-    if (!session.isOpen()) {
-        failCheck(index, true);
+    std::unique_ptr<UrlSession> ownSession;
+    UrlSession* session = sessionForCheck(ownSession);
+    if (!session) {
+        failCheck(index, true, kNoSession);
         return;
     }
     Credentials credentials;
@@ -200,26 +283,32 @@ void CheckEngine::checkFtpFile(int index)
     InputFile stored;
     const bool firstFetch = !stored.open(contentPath, FileMode::Binary);
     StreamComparison body(m_parts.dataFolder, FileMode::Binary, nullptr);
+    GuardedBody guarded(body, m_parts.dataFolder, session->settings().bounds.minFreeDiskBytes);
     const FetchResult fetched =
-        session.fetchFtp(*target, credentials, [&body](const char* data, std::size_t size) {
-            return body.feed(data, size);
+        session->fetchFtp(*target, credentials, [&guarded](const char* data, std::size_t size) {
+            return guarded.feed(data, size);
         });
 
     // No connection, no directory, no file, or a download that could not be written is a
     // failed download, announced; only a TempFile that cannot be created for a later fetch
     // is not.
-    const bool complete = fetched.status == FetchStatus::Complete && body.finish();
+    const bool transferred = fetched.status == FetchStatus::Complete;
+    const bool complete = transferred && body.finish();
     if (!complete) {
         const bool silent = body.tempMissing() && !firstFetch;
+        const bool storage = body.storageFailed() || transferred;
         body.discard();
-        failCheck(index, !silent);
+        if (guarded.diskFull())
+            failCheck(index, true, kDiskFull);
+        else
+            failCheck(index, !silent, storage ? kCannotStore : fetched.reason);
         return;
     }
 
     if (firstFetch) {
         if (!body.moveTempOver(contentPath)) {
             body.discard();
-            failCheck(index, true);
+            failCheck(index, true, kCannotStore);
             return;
         }
         finishCheck(index, DocumentStatus::Ready);
@@ -235,7 +324,7 @@ void CheckEngine::checkFtpFile(int index)
     }
     if (sameness == Sameness::Failed) {
         body.discard();
-        failCheck(index, false);
+        failCheck(index, false, "cannot read the downloaded file");
         return;
     }
     endLaterFetch(index, sameness == Sameness::Different, body, contentPath);
@@ -246,7 +335,7 @@ void CheckEngine::checkFtpFile(int index)
 // the user edits the account.
 void CheckEngine::failUnusableLogin(int index)
 {
-    failCheck(index, true);
+    failCheck(index, true, "the user name or password holds a line break");
 }
 
 // A detected change is told before its new content replaces the old: the Changed status (with
@@ -283,7 +372,7 @@ bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
     recordChange(index);
     if (!body.moveTempOver(contentPath)) {
         body.discard();
-        failCheck(index, false);
+        failCheck(index, false, kCannotStore);
         return false;
     }
     finishCheck(index, DocumentStatus::Changed);
@@ -305,12 +394,12 @@ void CheckEngine::checkLocalFile(int index)
             if (copyFileReplacing(location, contentPath))
                 finishCheck(index, DocumentStatus::Ready);
             else
-                failCheck(index, true);
+                failCheck(index, true, localFileReason(location));
             return;
         }
         InputFile source;
         if (!source.open(location, FileMode::Binary)) {
-            failCheck(index, true);
+            failCheck(index, true, localFileReason(location));
             return;
         }
         sameness = compareFileBlocks(source, stored);
@@ -318,7 +407,7 @@ void CheckEngine::checkLocalFile(int index)
     if (sameness == Sameness::Failed) {
         // The file opened but could not be read (a folder, an I/O error): as if it could not
         // be opened.
-        failCheck(index, true);
+        failCheck(index, true, localFileReason(location));
         return;
     }
     if (sameness == Sameness::Same) {
@@ -333,7 +422,7 @@ void CheckEngine::checkLocalFile(int index)
         finishCheck(index, DocumentStatus::Changed);
         return;
     }
-    finishCheck(index, DocumentStatus::Unavailable);
+    finishCheck(index, DocumentStatus::Unavailable, localFileReason(location));
     announce(index, DocumentStatus::Unavailable);
 }
 

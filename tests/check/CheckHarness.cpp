@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,12 @@ void RecordingSound::play(const std::string& path)
 {
     std::lock_guard lock(m_mutex);
     m_played.push_back(std::filesystem::path(path).filename().string());
+}
+
+void RecordingSound::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_played.clear();
 }
 
 std::vector<std::string> RecordingSound::played() const
@@ -221,6 +228,17 @@ void HttpPeer::put(const std::string& name, const std::string& bytes) const
     std::filesystem::rename(aside, m_root.file(name));
 }
 
+void HttpPeer::remove(const std::string& name) const
+{
+    std::filesystem::remove(m_root.file(name));
+}
+
+int HttpPeer::connections() const
+{
+    const std::string log = readFile(m_root.file(".connections"));
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+}
+
 std::string HttpPeer::url(const std::string& path) const
 {
     return std::string(m_tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(port()) + "/" +
@@ -375,6 +393,20 @@ void ScriptedServer::handle(int fd)
     case Behaviour::CutOff:
         sendAll("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" +
                 std::string(5000, 'y'));
+        break;
+    case Behaviour::Endless: {
+        if (!sendAll("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"))
+            return;
+        const std::string block(65536, 'e');
+        while (!m_stop && sendAll(block)) {
+        }
+        break;
+    }
+    case Behaviour::SteadyTrickle:
+        if (!sendAll("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"))
+            return;
+        while (!m_stop && sendAll(std::string(50, 't')))
+            idle(std::chrono::milliseconds(100));
         break;
     }
 }

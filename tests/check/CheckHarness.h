@@ -48,6 +48,7 @@ public:
     void play(const std::string& path) override;
     // The file names (without folder) played so far, in order.
     std::vector<std::string> played() const;
+    void clear();
 
 private:
     mutable std::mutex m_mutex;
@@ -165,8 +166,11 @@ public:
                       std::string keyFile = "");
     bool start() { return m_process.start(); }
     void put(const std::string& name, const std::string& bytes) const;
+    void remove(const std::string& name) const;
     std::string url(const std::string& path) const;
     int port() const { return m_process.port(); }
+    // The connections the server accepted so far.
+    int connections() const;
 
 private:
     TempDir m_root;
@@ -203,9 +207,11 @@ class ScriptedServer
 {
 public:
     enum class Behaviour {
-        Silent,  // reads the request and never answers
-        Trickle, // sends the headers, then one byte of the body every two seconds
-        CutOff,  // promises 100000 bytes, sends 5000 and closes
+        Silent,        // reads the request and never answers
+        Trickle,       // sends the headers, then one byte of the body every two seconds
+        CutOff,        // promises 100000 bytes, sends 5000 and closes
+        Endless,       // sends a body without end, as fast as it is taken
+        SteadyTrickle, // sends 50 bytes every 100 ms without end (above the stall limit)
     };
     explicit ScriptedServer(Behaviour behaviour);
     ~ScriptedServer();

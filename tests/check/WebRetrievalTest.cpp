@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -275,17 +276,98 @@ TEST_F(WebRetrieval, MiddleThatCannotBeComparedKeepsTheStoredFiles)
 
 // --- what the server sends -----------------------------------------------------------------
 
-TEST_F(WebRetrieval, StatusIsNotExaminedRedirectsAreFollowed)
+// An HTTP error is a failure to retrieve, not a new content: the stored files and the count
+// stay, the failure is announced with its reason, and the page that comes back unchanged is
+// Checked, not Changed.
+TEST_F(WebRetrieval, HttpErrorsAreFailuresThatKeepTheStoredContent)
+{
+    const std::string page = serve("a [7] b 7 7");
+    const int simple = addWeb("flaky/" + page);
+    const int counted = addCount("flaky/" + page, "7");
+    const int middle = addMiddle("flaky/" + page, "[", "]");
+    for (int doc : {simple, counted, middle})
+        ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    const int32_t count = h.table.get(counted).lastCount;
+    ASSERT_EQ(count, 3);
+
+    const struct {
+        const char* status;
+        const char* reason;
+    } errors[] = {{"404", "HTTP 404 Not Found"},
+                  {"500", "HTTP 500 Internal Server Error"},
+                  {"503", "HTTP 503 Service Unavailable"}};
+    for (const auto& error : errors) {
+        s_server->put(page + ".status", error.status);
+        for (int doc : {simple, counted, middle}) {
+            h.sound.clear();
+            EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable) << error.status;
+            EXPECT_EQ(h.engine->unavailableReason(doc), error.reason);
+            EXPECT_EQ(played(), kAlert) << error.status;
+            EXPECT_EQ(h.content(doc), "a [7] b 7 7") << error.status;
+        }
+        EXPECT_EQ(h.table.get(counted).lastCount, count);
+        EXPECT_EQ(readFile(h.middlePath(middle)), "7");
+        EXPECT_TRUE(h.tempFiles().empty());
+    }
+    s_server->remove(page + ".status");
+    for (int doc : {simple, counted, middle}) {
+        h.sound.clear();
+        EXPECT_EQ(h.check(doc), DocumentStatus::Checked);
+        EXPECT_EQ(played(), kNothing);
+        EXPECT_EQ(h.engine->unavailableReason(doc), "");
+    }
+}
+
+TEST_F(WebRetrieval, FirstFetchOfAnErrorStoresNothingAndRedirectsAreFollowed)
 {
     const int missing = addWeb("no-such-page");
-    EXPECT_EQ(h.check(missing), DocumentStatus::Ready);
-    EXPECT_NE(h.content(missing).find("404 Not Found"), std::string::npos);
-
-    removeFile(h.contentPath(missing));
+    EXPECT_EQ(h.check(missing), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.engine->unavailableReason(missing), "HTTP 404 Not Found");
+    EXPECT_FALSE(h.hasContent(missing));
     h.table.clear(missing);
+
+    const int toMissing = addWeb("redirect/no-such-page");
+    EXPECT_EQ(h.check(toMissing), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.engine->unavailableReason(toMissing), "HTTP 404 Not Found");
+    EXPECT_FALSE(h.hasContent(toMissing));
+    h.table.clear(toMissing);
+
     const int moved = addWeb("redirect/" + serve("arrived"));
     EXPECT_EQ(h.check(moved), DocumentStatus::Ready);
     EXPECT_EQ(h.content(moved), "arrived");
+}
+
+TEST_F(WebRetrieval, BlankInTheLocationIsSentPercentEncoded)
+{
+    s_server->put("with blank.html", "found");
+    const int doc = addWeb("with blank.html");
+    EXPECT_EQ(h.check(doc), DocumentStatus::Ready);
+    EXPECT_EQ(h.content(doc), "found");
+}
+
+// One worker checking ten documents of one server uses one connection for all of them.
+TEST(WebConnections, OneWorkerKeepsOneConnectionForOneServer)
+{
+    HttpPeer server;
+    ASSERT_TRUE(server.start());
+    EngineHarness h(32);
+    std::vector<int> docs;
+    for (int i = 0; i < 10; ++i) {
+        const std::string name = "page" + std::to_string(i);
+        server.put(name, "body " + name);
+        DocumentSpec spec;
+        spec.name = name;
+        spec.location = server.url(name);
+        docs.push_back(h.add(spec));
+    }
+    OptionsRecord options = h.options.get();
+    options.workerThreads = 1;
+    h.options.set(options);
+    h.engine->checkAll();
+    h.engine->waitForWorkers();
+    for (int doc : docs)
+        EXPECT_EQ(h.table.status(doc), DocumentStatus::Ready);
+    EXPECT_EQ(server.connections(), 1);
 }
 
 TEST_F(WebRetrieval, AccountWithUrlCharactersLogsIn)
@@ -318,10 +400,22 @@ TEST_F(WebRetrieval, UnreachableServerIsAnnouncedAndKeepsTheContent)
     spec.location = "http://127.0.0.1:" + std::to_string(closedPort()) + "/page";
     const int gone = h.add(spec);
     EXPECT_EQ(h.check(gone), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.engine->unavailableReason(gone), "connection refused");
     EXPECT_EQ(played(), kAlert);
     EXPECT_EQ(h.view.selectedRecords(), std::vector<int>{gone});
     EXPECT_EQ(h.content(gone), "kept");
     EXPECT_TRUE(h.tempFiles().empty());
+}
+
+TEST_F(WebRetrieval, UnresolvableHostIsNamedInTheReason)
+{
+    DocumentSpec spec;
+    spec.name = "nowhere";
+    spec.location = "http://no-such-host.invalid/page";
+    const int doc = h.add(spec);
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.engine->unavailableReason(doc), "could not resolve host no-such-host.invalid");
+    EXPECT_EQ(played(), kAlert);
 }
 
 TEST_F(WebRetrieval, UrlTooLongIsAnnouncedUnavailable)
@@ -365,10 +459,13 @@ TEST_F(WebRetrieval, ContentThatCannotBeStoredIsUnavailableWithoutAnnouncement)
 // (a one-second stall), Unavailable and announced, and the stored content is untouched.
 TEST_F(WebRetrieval, DeadOrCrawlingServersEndTheCheck)
 {
-    const ScriptedServer::Behaviour behaviours[] = {ScriptedServer::Behaviour::Silent,
-                                                    ScriptedServer::Behaviour::Trickle,
-                                                    ScriptedServer::Behaviour::CutOff};
-    for (const auto behaviour : behaviours) {
+    const struct {
+        ScriptedServer::Behaviour behaviour;
+        const char* reason;
+    } cases[] = {{ScriptedServer::Behaviour::Silent, "timed out after "},
+                 {ScriptedServer::Behaviour::Trickle, "timed out after "},
+                 {ScriptedServer::Behaviour::CutOff, "the transfer broke off"}};
+    for (const auto& [behaviour, reason] : cases) {
         ScriptedServer server(behaviour);
         ASSERT_TRUE(server.start());
         EngineHarness e;
@@ -381,8 +478,53 @@ TEST_F(WebRetrieval, DeadOrCrawlingServersEndTheCheck)
         EXPECT_FALSE(e.hasContent(doc)) << "no partly written first fetch";
         writeFile(e.contentPath(doc), "earlier");
         EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable);
+        EXPECT_EQ(e.engine->unavailableReason(doc).rfind(reason, 0), 0u)
+            << e.engine->unavailableReason(doc);
         EXPECT_EQ(e.content(doc), "earlier");
         EXPECT_EQ(e.sound.played(), (std::vector<std::string>{"Sentorix.alert", "Sentorix.alert"}));
+        EXPECT_TRUE(e.tempFiles().empty());
+    }
+}
+
+// An endless body, one trickling above the stall limit, and a body that would eat the disk's
+// last free space each end the check within its bounds: Unavailable, announced with the bound
+// that was met, the stored content kept, no TempFile left.
+TEST_F(WebRetrieval, BoundlessBodiesEndWithinTheBounds)
+{
+    const struct {
+        ScriptedServer::Behaviour behaviour;
+        long maxSeconds;
+        long long maxBytes;
+        long long minFree;
+        const char* reason;
+    } cases[] = {
+        {ScriptedServer::Behaviour::Endless, 20, 1LL << 20, 0, "larger than 1 MiB"},
+        {ScriptedServer::Behaviour::SteadyTrickle, 2, 1LL << 20, 0, "timed out after 2 s"},
+        {ScriptedServer::Behaviour::Endless, 20, 0, 1LL << 60,
+         "the disk of the data folder is nearly full"},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(c.behaviour);
+        ASSERT_TRUE(server.start());
+        EngineHarness e;
+        SessionSettings settings = testSessionSettings();
+        settings.bounds.maxTransferSeconds = c.maxSeconds;
+        settings.bounds.maxBodyBytes = c.maxBytes;
+        settings.bounds.minFreeDiskBytes = c.minFree;
+        e.engine->setSessionSettings(settings);
+        DocumentSpec spec;
+        spec.kind = DocumentKind::WebFile;
+        spec.name = "doc";
+        spec.location = "http://127.0.0.1:" + std::to_string(server.port()) + "/page";
+        const int doc = e.add(spec);
+        writeFile(e.contentPath(doc), "earlier");
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable) << c.reason;
+        EXPECT_LT(std::chrono::steady_clock::now() - started,
+                  std::chrono::seconds(c.maxSeconds + 3));
+        EXPECT_EQ(e.engine->unavailableReason(doc), c.reason);
+        EXPECT_EQ(e.content(doc), "earlier");
+        EXPECT_EQ(e.sound.played(), std::vector<std::string>{"Sentorix.alert"});
         EXPECT_TRUE(e.tempFiles().empty());
     }
 }
@@ -403,6 +545,8 @@ TEST(WebRetrievalTls, HttpsTrustsTheGivenAuthorityAndNotAnUnknownOne)
     const int doc = h.add(spec);
     // The system's store does not know the test authority.
     EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.engine->unavailableReason(doc).rfind("TLS certificate problem: ", 0), 0u)
+        << h.engine->unavailableReason(doc);
 
     SessionSettings settings = testSessionSettings();
     settings.caBundle = tls.caFile;

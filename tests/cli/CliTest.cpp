@@ -478,15 +478,23 @@ TEST_F(CliCheckTest, UnavailableDocumentsGiveExitThreeAndKeepTheirContent)
     ASSERT_EQ(run({"check"}).status, 0);
     std::filesystem::remove(m_home.file("local.txt"));
     std::filesystem::remove(m_www + "/pub/report.txt");
+    std::filesystem::remove(m_www + "/file.bin");
     writeFile(m_www + "/page.html", "changed as well");
     CliResult r = run({"check"});
     EXPECT_EQ(r.status, 3) << "a failure wins over a change\n" << r.err;
     auto s = statuses(r.out);
     EXPECT_EQ(s["Local"], "** Unable to retrieve");
     EXPECT_EQ(s["Ftp"], "** Unable to retrieve");
+    EXPECT_EQ(s["File"], "** Unable to retrieve");
     EXPECT_EQ(s["Page"], "** Changed");
     EXPECT_EQ(readFile(m_dataFolder + "/Local.content"), "local v1\n");
     EXPECT_EQ(readFile(m_dataFolder + "/Ftp.content"), "report v1\n");
+    EXPECT_EQ(readFile(m_dataFolder + "/File.content"), std::string("\x00\x01\x02 binary", 10));
+    // Each reason on standard error, one line per document.
+    EXPECT_NE(r.err.find("sentorix-cli: Local: no such file\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sentorix-cli: File: HTTP 404 Not Found\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sentorix-cli: Ftp: FTP 550 "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Page"), std::string::npos) << r.err;
 
     r = run({"check", "nobody"});
     EXPECT_EQ(r.status, 2);

@@ -5,6 +5,9 @@ checks). Paths:
   /<file>               the file; a missing file gives 404 with a small HTML body
   /redirect/<file>      302 to /<file>
   /private/<file>       the file, behind HTTP Basic authentication with --user/--password
+  /flaky/<file>         the file, or, while a file <file>.status holds a number, that status
+                        with a small HTML body
+Every accepted connection adds a line to the file .connections of --root.
 
 --port 0 takes a free port. Prints "READY <port>" on stdout when listening, nothing else;
 logs go to stderr. Ends on SIGTERM.
@@ -17,6 +20,7 @@ import signal
 import ssl
 import sys
 import threading
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
@@ -60,9 +64,23 @@ def main():
                 (args.user + ":" + args.password).encode("latin-1")).decode("ascii")
             return self.headers.get("Authorization", "") == "Basic " + expected
 
+        def setup(self):
+            super().setup()
+            with open(os.path.join(root, ".connections"), "a") as log:
+                log.write("connection\n")
+
         def do_GET(self):
-            path = self.path.split("?", 1)[0]
-            if path.startswith("/redirect/"):
+            path = urllib.parse.unquote(self.path.split("?", 1)[0])
+            if path.startswith("/flaky/"):
+                rel = path[len("/flaky/"):]
+                status = os.path.join(root, rel + ".status")
+                if os.path.isfile(status):
+                    with open(status) as f:
+                        code = int(f.read().strip())
+                    self.send_body(code, b"<html><body>failing</body></html>\n", "text/html")
+                else:
+                    self.serve_file(rel)
+            elif path.startswith("/redirect/"):
                 self.send_body(302, b"moved\n", "text/plain",
                                {"Location": "/" + path[len("/redirect/"):]})
             elif path.startswith("/private/"):
