@@ -2,11 +2,13 @@
 
 #include <curl/curl.h>
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 
@@ -167,6 +169,26 @@ bool readable(const char* path)
     return path && *path && ::access(path, R_OK) == 0;
 }
 
+// A folder of certificates counts when it holds anything: a system without ca-certificates
+// may still have the empty folder.
+bool holdsEntries(const char* path)
+{
+    if (!path || !*path)
+        return false;
+    DIR* folder = ::opendir(path);
+    if (!folder)
+        return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(folder)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(folder);
+    return found;
+}
+
 // The text after `marker` in curl's error text, or the whole text.
 std::string after(const std::string& text, std::string_view marker)
 {
@@ -230,7 +252,7 @@ std::string failureReason(CURL* curl, CURLcode code, const SinkState& state,
             char* folder = nullptr;
             curl_easy_getinfo(curl, CURLINFO_CAINFO, &file);
             curl_easy_getinfo(curl, CURLINFO_CAPATH, &folder);
-            if (!readable(file) && !readable(folder))
+            if (!readable(file) && !holdsEntries(folder))
                 return "no trusted certificate authorities on this system (install the "
                        "ca-certificates package)";
         }

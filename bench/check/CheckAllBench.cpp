@@ -1,24 +1,20 @@
 // Check All over many web pages on a local nginx, against the plain fetch of the same URLs by
-// curl with the same concurrency.
+// curl with the same concurrency, over HTTP and over HTTPS.
 //
-//   bench_check [pages=1000] [kib=64] [workers=5] [rounds=3]
+//   bench_check [pages=1000] [kib=64] [workers=5] [rounds=5] [schemes=http,https]
 //
-// Makes `pages` pages of `kib` KiB in a temporary folder, serves them with nginx on a loopback
-// port, then times as a whole: the first Check All (every page fetched and stored), the second
-// (every page fetched and compared, nothing changed), and `curl --parallel --parallel-max
-// <workers>` fetching the same URLs to /dev/null. The second pass and the curl fetch are run
-// `rounds` times and the fastest of each is compared. Prints the peak resident memory of this
-// process at the end.
+// Makes `pages` pages of `kib` KiB in a temporary folder and serves them with nginx on loopback
+// ports: plain HTTP, and HTTPS (HTTP/2 offered) with a certificate of a test authority made
+// here with openssl. For each scheme it writes one record per page into a DataFolder of its
+// own, runs `sentorix-cli check` once (every page fetched and stored), then alternates
+// `rounds` times: `sentorix-cli check` (every page fetched and compared, nothing changed) and
+// `curl --parallel --parallel-max <workers>` fetching the same URLs to /dev/null. Both are
+// separate processes, timed from start to exit; their peak resident memory is the child's
+// own (wait4). Prints every run, the medians and the ratio of the medians.
 
 #include "common/FixedText.h"
-#include "monitor/check/CheckEngine.h"
-#include "monitor/check/HeadlessView.h"
 #include "monitor/data/DocumentTable.h"
-#include "monitor/data/MailSettingsStore.h"
-#include "monitor/data/NotifiedList.h"
 #include "monitor/data/Options.h"
-#include "platform/ProgramLauncher.h"
-#include "platform/Sound.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -46,23 +42,14 @@ namespace
 using namespace sentorix;
 using Clock = std::chrono::steady_clock;
 
-struct NoTimers final : TimerHost {
-    void armTimer(int, long long) override {}
-    void stopTimer(int) override {}
-};
-
-struct NoLauncher final : ProgramLauncher {
-    bool launchDetached(const std::string&, const std::vector<std::string>&) override
-    {
-        return false;
-    }
-};
-
-pid_t spawn(const std::vector<std::string>& argv, bool quiet)
+pid_t spawn(const std::vector<std::string>& argv, bool quiet,
+            const std::vector<std::string>& env = {})
 {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
+    for (const std::string& e : env)
+        putenv(const_cast<char*>(e.c_str()));
     if (quiet) {
         const int null = ::open("/dev/null", O_RDWR);
         dup2(null, STDOUT_FILENO);
@@ -76,10 +63,13 @@ pid_t spawn(const std::vector<std::string>& argv, bool quiet)
     _exit(127);
 }
 
-int waitExit(pid_t pid)
+int waitExit(pid_t pid, long* peakKiB = nullptr)
 {
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    if (peakKiB)
+        *peakKiB = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -143,6 +133,43 @@ double seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+bool run(const std::vector<std::string>& argv)
+{
+    return waitExit(spawn(argv, true)) == 0;
+}
+
+// A test authority and a certificate for 127.0.0.1 signed by it.
+bool makeCertificates(const std::filesystem::path& folder)
+{
+    const std::string o = "/usr/bin/openssl";
+    const std::string f = folder.string();
+    {
+        std::ofstream ext(folder / "server.ext");
+        ext << "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n";
+    }
+    return run({o, "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                "-nodes", "-keyout", f + "/ca.key", "-out", f + "/ca.pem", "-days", "2", "-subj",
+                "/CN=Sentorix Bench CA"}) &&
+           run({o, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                "-keyout", f + "/server.key", "-out", f + "/server.csr", "-subj",
+                "/CN=127.0.0.1"}) &&
+           run({o, "x509", "-req", "-in", f + "/server.csr", "-CA", f + "/ca.pem", "-CAkey",
+                f + "/ca.key", "-CAcreateserial", "-out", f + "/server.pem", "-days", "2",
+                "-extfile", f + "/server.ext"});
+}
+
+struct Runs {
+    std::vector<double> engine, curl;
+    std::vector<long> engineKiB, curlKiB;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -150,7 +177,8 @@ int main(int argc, char** argv)
     const int pages = argc > 1 ? std::atoi(argv[1]) : 1000;
     const std::size_t kib = argc > 2 ? static_cast<std::size_t>(std::atoi(argv[2])) : 64;
     const int workers = argc > 3 ? std::atoi(argv[3]) : 5;
-    const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+    const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
+    const std::string schemes = argc > 5 ? argv[5] : "http,https";
 
     char base[] = "/tmp/sentorix-bench-XXXXXX";
     if (!mkdtemp(base)) {
@@ -159,9 +187,7 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path root(base);
     const auto www = root / "www";
-    const auto data = root / "data";
     std::filesystem::create_directories(www);
-    std::filesystem::create_directories(data);
     for (const char* d : {"logs", "body", "proxy", "fastcgi", "uwsgi", "scgi"})
         std::filesystem::create_directories(root / "nginx" / d);
     ::chmod(base, 0755); // nginx's workers run as another user
@@ -172,8 +198,14 @@ int main(int argc, char** argv)
         std::ofstream out(www / name, std::ios::binary);
         out << makePage(i, kib * 1024);
     }
+    if (!makeCertificates(root)) {
+        std::fprintf(stderr, "openssl could not make the certificates\n");
+        return 1;
+    }
+    ::chmod((root / "server.key").c_str(), 0644);
 
-    const int port = freePort();
+    const int httpPort = freePort();
+    const int httpsPort = freePort();
     const auto conf = root / "nginx" / "nginx.conf";
     {
         const std::string n = (root / "nginx").string();
@@ -191,103 +223,103 @@ int main(int argc, char** argv)
             << "  uwsgi_temp_path " << n << "/uwsgi;\n"
             << "  scgi_temp_path " << n << "/scgi;\n"
             << "  default_type text/html;\n"
-            << "  server { listen 127.0.0.1:" << port << "; root " << www.string() << "; }\n"
+            << "  server { listen 127.0.0.1:" << httpPort << "; root " << www.string() << "; }\n"
+            << "  server { listen 127.0.0.1:" << httpsPort << " ssl http2; root " << www.string()
+            << ";\n"
+            << "    ssl_certificate " << (root / "server.pem").string() << ";\n"
+            << "    ssl_certificate_key " << (root / "server.key").string() << ";\n"
+            << "    ssl_session_cache shared:bench:4m; }\n"
             << "}\n";
     }
     const pid_t nginx = spawn({"/usr/sbin/nginx", "-p", (root / "nginx").string(), "-c",
                                conf.string(), "-g", "daemon off;"},
                               false);
-    if (!waitListening(port)) {
+    if (!waitListening(httpPort) || !waitListening(httpsPort)) {
         std::fprintf(stderr, "nginx did not start\n");
         kill(nginx, SIGTERM);
         waitExit(nginx);
         return 1;
     }
-    auto url = [port](int i) {
-        char text[64];
-        std::snprintf(text, sizeof text, "http://127.0.0.1:%d/p%d.html", port, i);
-        return std::string(text);
-    };
 
-    // --- the engine ---
-    setenv("no_proxy", "127.0.0.1", 1);
-    DocumentTable table(std::max(pages, 1));
-    OptionsStore options;
-    OptionsRecord o = options.get();
-    o.workerThreads = workers;
-    options.set(o);
-    MailSettingsStore mail;
-    NotifiedList notified(table.capacity());
-    HeadlessView view;
-    NoTimers timers;
-    NullSoundPlayer sound;
-    NoLauncher launcher;
-    CheckEngine engine(CheckEngineParts{data.string(), root.string(), table, options, mail,
-                                        notified, view, timers, sound, launcher});
-    for (int i = 0; i < pages; ++i) {
-        DocumentRecord record{};
-        record.kind = static_cast<int32_t>(DocumentKind::WebPage);
-        setFieldText(record.location, url(i));
-        char name[32];
-        std::snprintf(name, sizeof name, "page %d", i);
-        setFieldText(record.displayName, name);
-        record.status = static_cast<int32_t>(DocumentStatus::Checked);
-        table.put(i, record);
-        view.appendRow(i);
-    }
-    auto pass = [&](DocumentStatus expected) {
-        const auto start = Clock::now();
-        engine.checkAll();
-        engine.waitForWorkers();
-        const double s = seconds(Clock::now() - start);
-        int wrong = 0;
-        for (int i = 0; i < pages; ++i)
-            wrong += table.status(i) != expected;
-        if (wrong)
-            std::fprintf(stderr, "%d documents did not end %d\n", wrong,
-                         static_cast<int>(expected));
-        return s;
-    };
-
-    const double first = pass(DocumentStatus::Ready);
-    std::vector<double> second;
-    for (int r = 0; r < rounds; ++r)
-        second.push_back(pass(DocumentStatus::Checked));
-
-    // --- the plain fetch ---
-    const auto list = root / "urls.cfg";
-    {
-        std::ofstream out(list);
-        for (int i = 0; i < pages; ++i)
-            out << "url = \"" << url(i) << "\"\noutput = \"/dev/null\"\n";
-    }
-    std::vector<double> plain;
-    for (int r = 0; r < rounds; ++r) {
-        const auto start = Clock::now();
-        const pid_t curl = spawn({"/usr/bin/curl", "--silent", "--parallel", "--parallel-max",
-                                  std::to_string(workers), "--noproxy", "*", "-K", list.string()},
-                                 true);
-        const int rc = waitExit(curl);
-        plain.push_back(seconds(Clock::now() - start));
-        if (rc != 0)
-            std::fprintf(stderr, "curl exited with %d\n", rc);
+    std::printf("pages %d x %zu KiB, %d workers, %d alternating rounds\n", pages, kib, workers,
+                rounds);
+    const std::string ca = (root / "ca.pem").string();
+    for (const std::string scheme : {"http", "https"}) {
+        if (schemes != "http,https" && schemes != scheme)
+            continue;
+        const int port = scheme == "http" ? httpPort : httpsPort;
+        auto url = [&](int i) {
+            return scheme + "://127.0.0.1:" + std::to_string(port) + "/p" + std::to_string(i) +
+                   ".html";
+        };
+        // The records and options of a DataFolder of this scheme's own.
+        const auto home = root / ("home-" + scheme);
+        const auto data = home / "Tarnwick" / "Sentorix";
+        std::filesystem::create_directories(data);
+        {
+            DocumentTable table(std::max(pages, 1));
+            for (int i = 0; i < pages; ++i) {
+                DocumentRecord record{};
+                record.kind = static_cast<int32_t>(DocumentKind::WebPage);
+                setFieldText(record.location, url(i));
+                setFieldText(record.displayName, "page " + std::to_string(i));
+                record.status = static_cast<int32_t>(DocumentStatus::Checked);
+                table.put(i, record);
+                saveRecord(table, i, data.string());
+            }
+            OptionsStore options;
+            OptionsRecord o = options.get();
+            o.workerThreads = workers;
+            options.set(o);
+            saveOptions(options, data.string());
+        }
+        const std::vector<std::string> env{"XDG_DATA_HOME=" + home.string(),
+                                           "SENTORIX_CA_BUNDLE=" + ca, "no_proxy=127.0.0.1"};
+        const auto list = root / ("urls-" + scheme + ".cfg");
+        {
+            std::ofstream out(list);
+            for (int i = 0; i < pages; ++i)
+                out << "url = \"" << url(i) << "\"\noutput = \"/dev/null\"\n";
+        }
+        auto cliCheck = [&](long& peak) {
+            const auto start = Clock::now();
+            const int rc = waitExit(spawn({SENTORIX_CLI_PATH, "check"}, true, env), &peak);
+            if (rc != 0)
+                std::fprintf(stderr, "sentorix-cli check exited with %d\n", rc);
+            return seconds(Clock::now() - start);
+        };
+        long peak = 0;
+        const double first = cliCheck(peak);
+        Runs runs;
+        for (int r = 0; r < rounds; ++r) {
+            runs.engine.push_back(cliCheck(peak));
+            runs.engineKiB.push_back(peak);
+            const auto start = Clock::now();
+            const int rc = waitExit(spawn({"/usr/bin/curl", "--silent", "--parallel",
+                                           "--parallel-max", std::to_string(workers), "--noproxy",
+                                           "*", "--cacert", ca, "-K", list.string()},
+                                          true),
+                                    &peak);
+            runs.curl.push_back(seconds(Clock::now() - start));
+            runs.curlKiB.push_back(peak);
+            if (rc != 0)
+                std::fprintf(stderr, "curl exited with %d\n", rc);
+        }
+        std::printf("%s: first check (fetch and store) %.3f s\n", scheme.c_str(), first);
+        for (int r = 0; r < rounds; ++r)
+            std::printf("%s: round %d  sentorix-cli check %.3f s %ld KiB   curl %.3f s %ld KiB\n",
+                        scheme.c_str(), r + 1, runs.engine[r], runs.engineKiB[r], runs.curl[r],
+                        runs.curlKiB[r]);
+        const double e = median(runs.engine);
+        const double c = median(runs.curl);
+        const long engineKiB = *std::max_element(runs.engineKiB.begin(), runs.engineKiB.end());
+        std::printf("%s: median unchanged check %.3f s, median curl %.3f s, ratio %.2f, peak "
+                    "resident memory of the check %ld KiB\n",
+                    scheme.c_str(), e, c, e / c, engineKiB);
     }
 
     kill(nginx, SIGTERM);
     waitExit(nginx);
     std::filesystem::remove_all(root);
-
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const double bestSecond = *std::min_element(second.begin(), second.end());
-    const double bestPlain = *std::min_element(plain.begin(), plain.end());
-    std::printf("pages %d x %zu KiB, %d workers\n", pages, kib, workers);
-    std::printf("first pass (fetch and store)     %.3f s\n", first);
-    for (double s : second)
-        std::printf("second pass (fetch and compare)  %.3f s\n", s);
-    for (double s : plain)
-        std::printf("curl --parallel-max %d           %.3f s\n", workers, s);
-    std::printf("ratio best second pass / best curl  %.2f\n", bestSecond / bestPlain);
-    std::printf("peak resident memory  %ld KiB\n", usage.ru_maxrss);
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -186,27 +187,46 @@ bool syncPath(const std::string& path)
 
 } // namespace
 
-void DocumentTable::FreeDeleter::operator()(DocumentRecord* p) const
-{
-    std::free(p);
-}
-
 DocumentTable::DocumentTable(int capacity) : m_capacity(capacity > 0 ? capacity : 0)
 {
-    // calloc: the system hands out zero pages on demand, so unused slots cost no memory.
-    if (m_capacity > 0) {
-        m_slots.reset(static_cast<DocumentRecord*>(
-            std::calloc(static_cast<std::size_t>(m_capacity), sizeof(DocumentRecord))));
-        if (!m_slots)
-            m_capacity = 0;
+    if (m_capacity == 0)
+        return;
+    m_blockCount = (m_capacity + kBlockSlots - 1) / kBlockSlots;
+    m_blocks.reset(new (std::nothrow) std::atomic<DocumentRecord*>[m_blockCount]);
+    if (!m_blocks) {
+        m_capacity = 0;
+        m_blockCount = 0;
+        return;
     }
+    for (int b = 0; b < m_blockCount; ++b)
+        m_blocks[b].store(nullptr, std::memory_order_relaxed);
 }
 
-DocumentTable::~DocumentTable() = default;
-
-DocumentRecord& DocumentTable::slot(int index) const
+DocumentTable::~DocumentTable()
 {
-    return m_slots[index];
+    for (int b = 0; b < m_blockCount; ++b)
+        std::free(m_blocks[b].load(std::memory_order_relaxed));
+}
+
+DocumentRecord* DocumentTable::slot(int index) const
+{
+    DocumentRecord* block = m_blocks[index / kBlockSlots].load(std::memory_order_acquire);
+    return block ? block + index % kBlockSlots : nullptr;
+}
+
+DocumentRecord* DocumentTable::slotForWrite(int index)
+{
+    std::atomic<DocumentRecord*>& entry = m_blocks[index / kBlockSlots];
+    DocumentRecord* block = entry.load(std::memory_order_acquire);
+    if (!block) {
+        // calloc: a new block's slots are all-zero records, free until named.
+        block = static_cast<DocumentRecord*>(
+            std::calloc(static_cast<std::size_t>(kBlockSlots), sizeof(DocumentRecord)));
+        if (!block)
+            return nullptr;
+        entry.store(block, std::memory_order_release);
+    }
+    return block + index % kBlockSlots;
 }
 
 bool DocumentTable::isUsed(int index) const
@@ -214,7 +234,8 @@ bool DocumentTable::isUsed(int index) const
     if (index < 0 || index >= m_capacity)
         return false;
     std::lock_guard lock(m_mutex);
-    return slot(index).displayName[0] != '\0';
+    const DocumentRecord* record = slot(index);
+    return record && record->displayName[0] != '\0';
 }
 
 DocumentRecord DocumentTable::get(int index) const
@@ -223,8 +244,11 @@ DocumentRecord DocumentTable::get(int index) const
     if (index < 0 || index >= m_capacity)
         return copy;
     std::lock_guard lock(m_mutex);
-    copyExceptStatus(copy, slot(index));
-    copy.status = statusOf(slot(index)).load();
+    DocumentRecord* record = slot(index);
+    if (!record)
+        return copy;
+    copyExceptStatus(copy, *record);
+    copy.status = statusOf(*record).load();
     return copy;
 }
 
@@ -233,8 +257,12 @@ void DocumentTable::put(int index, const DocumentRecord& record)
     if (index < 0 || index >= m_capacity)
         return;
     std::lock_guard lock(m_mutex);
-    copyExceptStatus(slot(index), record);
-    statusOf(slot(index)).store(record.status);
+    // Freeing a slot whose block was never allocated leaves nothing to do.
+    DocumentRecord* target = record.displayName[0] != '\0' ? slotForWrite(index) : slot(index);
+    if (!target)
+        return;
+    copyExceptStatus(*target, record);
+    statusOf(*target).store(record.status);
 }
 
 void DocumentTable::clear(int index)
@@ -247,30 +275,36 @@ std::string DocumentTable::displayName(int index) const
     if (index < 0 || index >= m_capacity)
         return {};
     std::lock_guard lock(m_mutex);
-    return std::string(fieldText(slot(index).displayName));
+    const DocumentRecord* record = slot(index);
+    return record ? std::string(fieldText(record->displayName)) : std::string();
 }
 
 DocumentStatus DocumentTable::status(int index) const
 {
     if (index < 0 || index >= m_capacity)
         return DocumentStatus::Checked;
-    return static_cast<DocumentStatus>(statusOf(slot(index)).load());
+    DocumentRecord* record = slot(index);
+    return record ? static_cast<DocumentStatus>(statusOf(*record).load()) : DocumentStatus::Checked;
 }
 
 void DocumentTable::setStatus(int index, DocumentStatus status)
 {
     if (index < 0 || index >= m_capacity)
         return;
-    statusOf(slot(index)).store(static_cast<int32_t>(status));
+    if (DocumentRecord* record = slot(index))
+        statusOf(*record).store(static_cast<int32_t>(status));
 }
 
 bool DocumentTable::claim(int index)
 {
     if (index < 0 || index >= m_capacity)
         return false;
+    DocumentRecord* record = slot(index);
+    if (!record)
+        return false;
     int32_t expected = static_cast<int32_t>(DocumentStatus::Waiting);
-    return statusOf(slot(index))
-        .compare_exchange_strong(expected, static_cast<int32_t>(DocumentStatus::Retrieving));
+    return statusOf(*record).compare_exchange_strong(
+        expected, static_cast<int32_t>(DocumentStatus::Retrieving));
 }
 
 void DocumentTable::setLastCheck(int index, const std::string& timeText)
@@ -278,7 +312,8 @@ void DocumentTable::setLastCheck(int index, const std::string& timeText)
     if (index < 0 || index >= m_capacity)
         return;
     std::lock_guard lock(m_mutex);
-    setFieldText(slot(index).lastCheck, timeText);
+    if (DocumentRecord* record = slot(index))
+        setFieldText(record->lastCheck, timeText);
 }
 
 void DocumentTable::setLastCount(int index, int32_t count)
@@ -286,14 +321,16 @@ void DocumentTable::setLastCount(int index, int32_t count)
     if (index < 0 || index >= m_capacity)
         return;
     std::lock_guard lock(m_mutex);
-    slot(index).lastCount = count;
+    if (DocumentRecord* record = slot(index))
+        record->lastCount = count;
 }
 
 int DocumentTable::findFreeSlot() const
 {
     std::lock_guard lock(m_mutex);
     for (int i = 0; i < m_capacity; ++i) {
-        if (slot(i).displayName[0] == '\0')
+        const DocumentRecord* record = slot(i);
+        if (!record || record->displayName[0] == '\0')
             return i;
     }
     return -1;

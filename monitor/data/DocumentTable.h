@@ -5,10 +5,17 @@
 // slot is an atomic field (a worker claims a Waiting document with one compare-exchange); all
 // other fields are read and written through this class under its lock, so a reader never sees
 // a half-written text.
+//
+// Memory follows the documents, not the capacity: the slots are kept in blocks of
+// kBlockSlots, and a block is allocated when a record is first put into one of its slots
+// (never freed before the table). A slot of a block not yet allocated is free: it reads as an
+// all-zero record, and nothing but put() makes it used. Loops over the whole capacity touch
+// only the small table of block pointers for the empty part.
 #pragma once
 
 #include "DocumentRecord.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,16 +29,17 @@ class DocumentTable
 {
 public:
     // Room for the largest lists people keep, with headroom; a free slot costs no memory
-    // until it is used, because the table is allocated zero-filled by the system.
+    // until a record is put into its block.
     static constexpr int kDefaultCapacity = 8192;
+    static constexpr int kBlockSlots = 32; // 32 records: 148 KiB
 
     explicit DocumentTable(int capacity = kDefaultCapacity);
     DocumentTable(const DocumentTable&) = delete;
     DocumentTable& operator=(const DocumentTable&) = delete;
     ~DocumentTable();
 
-    // False when the slots could not be allocated; the table then has no slots at all.
-    bool allocated() const { return m_slots != nullptr; }
+    // False when the table of blocks could not be allocated; the table then has no slots.
+    bool allocated() const { return m_blocks != nullptr; }
     int capacity() const { return m_capacity; }
     bool isUsed(int index) const;
 
@@ -55,13 +63,16 @@ public:
     int findFreeSlot() const;
 
 private:
-    DocumentRecord& slot(int index) const;
+    // The slot, or null while its block is not allocated (a free slot).
+    DocumentRecord* slot(int index) const;
+    // The slot, its block allocated first; null when memory is short. Under m_mutex.
+    DocumentRecord* slotForWrite(int index);
 
     int m_capacity;
-    struct FreeDeleter {
-        void operator()(DocumentRecord* p) const;
-    };
-    std::unique_ptr<DocumentRecord[], FreeDeleter> m_slots;
+    int m_blockCount = 0;
+    // Written under m_mutex, read without it (the status operations): each pointer is
+    // published once, with release order, and never changes afterwards.
+    std::unique_ptr<std::atomic<DocumentRecord*>[]> m_blocks;
     mutable std::mutex m_mutex;
 };
 

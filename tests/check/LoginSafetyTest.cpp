@@ -1,6 +1,7 @@
 // A login holding a line break never reaches the wire: FTP documents checked against a scripted
 // server that writes down every command it receives, web documents against the real HTTP
-// server, and the URL session refusing such a login by itself.
+// server, and the URL session refusing such a login by itself. The same scripted server shows
+// that an FTP path goes to the server as typed.
 
 #include "CheckHarness.h"
 
@@ -28,6 +29,7 @@ public:
         writeFile(m_dir.file("root/important.txt"), "keep me\n");
     }
     bool start() { return m_process.start(); }
+    std::string rootFile(const std::string& name) const { return m_dir.file("root/" + name); }
     std::string location(const std::string& file) const
     {
         return "ftp://127.0.0.1:" + std::to_string(m_process.port()) + "/" + file;
@@ -174,6 +176,24 @@ TEST(LoginSafety, UrlSessionRefusesALoginWithALineBreakOrNul)
             << login.what;
     }
     EXPECT_EQ(server.commands(), std::vector<std::string>{});
+}
+
+// "pub/../important.txt" is the server's to resolve: the directory is changed to "pub/.." as
+// typed (this server refuses it), never squashed by the client into "important.txt" of the
+// login directory.
+TEST(FtpPath, DotSegmentsGoToTheServerAsTyped)
+{
+    CommandLogFtp server;
+    ASSERT_TRUE(server.start());
+    std::filesystem::create_directories(server.rootFile("pub"));
+    EngineHarness h;
+    const int doc = h.add(ftpDocument(server.location("pub/../important.txt"), "ann", "pw"));
+    EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
+    EXPECT_EQ(h.engine->unavailableReason(doc), "FTP 550 No such directory");
+    const std::vector<std::string> commands = server.commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "CWD pub/.."), 1)
+        << ::testing::PrintToString(commands);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "RETR important.txt"), 0);
 }
 
 } // namespace

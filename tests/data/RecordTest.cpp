@@ -193,6 +193,38 @@ TEST(DocumentTable, SlotsAreFreeUntilNamedAndTakenInIndexOrder)
     EXPECT_EQ(table.get(0).lastCount, 42);
 }
 
+// Slots live in blocks allocated as records arrive: slots on both sides of a block's edge and
+// the last slot of a table whose size is not a multiple of the block keep their own records,
+// and the slots of a block never written read as free whatever is asked of them.
+TEST(DocumentTable, SlotsOfEveryBlockHoldTheirOwnRecords)
+{
+    constexpr int kBlock = DocumentTable::kBlockSlots;
+    DocumentTable table(3 * kBlock + 5);
+    ASSERT_TRUE(table.allocated());
+    const int last = table.capacity() - 1;
+    for (int index : {kBlock - 1, kBlock, last})
+        table.put(index, makeRecord("R" + std::to_string(index)));
+    for (int index : {kBlock - 1, kBlock, last}) {
+        EXPECT_TRUE(table.isUsed(index));
+        EXPECT_EQ(table.displayName(index), "R" + std::to_string(index));
+    }
+    EXPECT_EQ(table.findFreeSlot(), 0);
+
+    const int untouched = 2 * kBlock + 3; // in a block nothing was put into
+    table.setStatus(untouched, DocumentStatus::Waiting);
+    table.setLastCheck(untouched, "2011/05/07 [09:03:00]");
+    table.clear(untouched);
+    EXPECT_FALSE(table.claim(untouched));
+    EXPECT_FALSE(table.isUsed(untouched));
+    EXPECT_EQ(table.status(untouched), DocumentStatus::Checked);
+    EXPECT_EQ(recordBytes(table.get(untouched)), recordBytes(DocumentRecord{}));
+
+    table.setStatus(kBlock, DocumentStatus::Waiting);
+    EXPECT_TRUE(table.claim(kBlock));
+    EXPECT_EQ(table.status(kBlock), DocumentStatus::Retrieving);
+    EXPECT_EQ(table.status(kBlock - 1), DocumentStatus::Checked);
+}
+
 TEST(DocumentTable, IndexesOutsideTheTableAreHarmless)
 {
     DocumentTable table(2);
