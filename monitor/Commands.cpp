@@ -1,0 +1,61 @@
+#include "monitor/Commands.h"
+
+#include <QAction>
+
+namespace sentorix::ui
+{
+
+bool commandEnabled(int id, int selected)
+{
+    switch (id) {
+    case kCmdOpen:
+    case kCmdCheckSelected:
+    case kCmdDelete:
+    case kCmdMarkChecked:
+        return selected >= 1;
+    case kCmdCopy:
+    case kCmdProperties:
+    case kCmdSaveAs:
+    case kCmdContentHeader:
+    case kCmdComparedData:
+        return selected == 1;
+    default:
+        return true;
+    }
+}
+
+void CommandRouter::setHandler(int id, Handler handler)
+{
+    m_handlers.insert(id, std::move(handler));
+}
+
+void CommandRouter::setPlaceholder(std::function<void(int)> placeholder)
+{
+    m_placeholder = std::move(placeholder);
+}
+
+void CommandRouter::run(int id) const
+{
+    const auto found = m_handlers.constFind(id);
+    if (found != m_handlers.constEnd() && *found)
+        (*found)();
+    else if (m_placeholder)
+        m_placeholder(id);
+}
+
+QAction* CommandRouter::makeAction(int id, const QString& text, QObject* parent) const
+{
+    auto* action = new QAction(text, parent);
+    action->setData(id);
+    QObject::connect(action, &QAction::triggered, parent, [this, id] { run(id); });
+    return action;
+}
+
+int CommandRouter::commandOf(const QAction* action)
+{
+    bool ok = false;
+    const int id = action ? action->data().toInt(&ok) : 0;
+    return ok ? id : 0;
+}
+
+} // namespace sentorix::ui
