@@ -241,8 +241,10 @@ QString CMainFrame::idleStatus() const
 
 void CMainFrame::bringToFront()
 {
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    show();
+    // A restore asked for by another start is not the user's coming back: trayMode stays.
+    m_keepTrayMode = isMinimized();
+    if (isMinimized() || !isVisible())
+        showNormal();
     raise();
     activateWindow();
 }
@@ -282,7 +284,10 @@ void CMainFrame::changeEvent(QEvent* event)
                     hide();
             });
     } else if (!isMinimized() && (wasMinimized || isMaximized())) {
-        m_trayMode = 0;
+        if (m_keepTrayMode && !isMaximized())
+            m_keepTrayMode = false;
+        else
+            m_trayMode = 0;
     }
 }
 

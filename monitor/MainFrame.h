@@ -81,6 +81,7 @@ private:
     ui::CommandRouter m_router;
     std::map<int, QAction*> m_actions;
     std::function<int()> m_selected;
+    bool m_keepTrayMode = false;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_status = nullptr;
     QMenu* m_trayMenu = nullptr;
