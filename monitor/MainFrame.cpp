@@ -20,8 +20,7 @@ namespace sentorix
 
 using namespace ui;
 
-CMainFrame::CMainFrame(std::atomic<int>& trayMode, QWidget* parent)
-    : QMainWindow(parent), m_trayMode(trayMode)
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
 {
     setWindowTitle(QString::fromLatin1(kMainWindowTitle));
     setWindowIcon(appIcon());
@@ -239,6 +238,20 @@ QString CMainFrame::idleStatus() const
     return m_status->text();
 }
 
+void CMainFrame::setTrayModeAccess(std::function<bool()> get, std::function<void(bool)> set)
+{
+    m_getTrayMode = std::move(get);
+    m_setTrayMode = std::move(set);
+}
+
+void CMainFrame::setTrayMode(bool inTray)
+{
+    if (m_setTrayMode)
+        m_setTrayMode(inTray);
+    else
+        m_ownTrayMode = inTray;
+}
+
 void CMainFrame::bringToFront()
 {
     // A restore asked for by another start is not the user's coming back: trayMode stays.
@@ -252,18 +265,18 @@ void CMainFrame::bringToFront()
 void CMainFrame::restoreFromTray()
 {
     bringToFront();
-    m_trayMode = 0;
+    setTrayMode(false);
 }
 
 void CMainFrame::minimizeToTray()
 {
     if (m_tray->available()) {
-        m_trayMode = 1;
+        setTrayMode(true);
         hide();
     } else {
         // Without a tray the window stays reachable from the task bar; trayMode is still set
         // so changes are announced (as desktop notifications) while the user is away.
-        m_trayMode = 1;
+        setTrayMode(true);
         showMinimized();
     }
 }
@@ -276,7 +289,7 @@ void CMainFrame::changeEvent(QEvent* event)
     const auto* change = static_cast<QWindowStateChangeEvent*>(event);
     const bool wasMinimized = change->oldState() & Qt::WindowMinimized;
     if (isMinimized() && !wasMinimized) {
-        m_trayMode = 1;
+        setTrayMode(true);
         // Hiding from inside the state change confuses some window managers; do it next.
         if (m_tray->available())
             QTimer::singleShot(0, this, [this] {
@@ -287,7 +300,7 @@ void CMainFrame::changeEvent(QEvent* event)
         if (m_keepTrayMode && !isMaximized())
             m_keepTrayMode = false;
         else
-            m_trayMode = 0;
+            setTrayMode(false);
     }
 }
 

@@ -7,7 +7,6 @@
 
 #include <QMainWindow>
 
-#include <atomic>
 #include <functional>
 #include <map>
 
@@ -35,11 +34,16 @@ class CMainFrame final : public QMainWindow
 {
     Q_OBJECT
 public:
-    // `trayMode` is the process-wide flag (the engine's); it outlives the window.
-    explicit CMainFrame(std::atomic<int>& trayMode, QWidget* parent = nullptr);
+    explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     ui::CommandRouter& commands() { return m_router; }
+
+    // trayMode: true while the window is hidden in the tray and the user has not come back.
+    // The flag is the engine's; until it is connected the window keeps its own.
+    void setTrayModeAccess(std::function<bool()> get, std::function<void(bool)> set);
+    bool trayMode() const { return m_getTrayMode ? m_getTrayMode() : m_ownTrayMode; }
+    void setTrayMode(bool inTray);
     // The menu bar's (and toolbar's) action of a command; nullptr for an unknown id.
     QAction* action(int id) const;
     QToolBar* toolBar() const { return m_toolBar; }
@@ -77,7 +81,9 @@ private:
     QAction* addCommand(QMenu* menu, int id, const QString& text, const QString& shortcut,
                         const QString& prompt);
 
-    std::atomic<int>& m_trayMode;
+    std::function<bool()> m_getTrayMode;
+    std::function<void(bool)> m_setTrayMode;
+    bool m_ownTrayMode = false;
     ui::CommandRouter m_router;
     std::map<int, QAction*> m_actions;
     std::function<int()> m_selected;

@@ -29,16 +29,20 @@ CSentorixApp::~CSentorixApp() = default;
 
 CSentorixApp::Start CSentorixApp::initInstance(const QStringList& arguments)
 {
-    m_instance = new ui::SingleInstance(m_settings.instanceName, this);
-    if (m_instance->notifyRunning())
-        return Start::AnotherInstance;
-
-    const bool hidden = startsHidden(arguments);
-
+    // The folders come first, as the running instance is the one on the same DataFolder.
     m_installFolder =
         m_settings.installFolder.empty() ? findInstallFolder() : m_settings.installFolder;
     m_dataFolder =
         m_settings.dataFolder.empty() ? monitorDataFolder(m_installFolder) : m_settings.dataFolder;
+
+    m_instance = new ui::SingleInstance(m_settings.instanceName.isEmpty()
+                                            ? ui::SingleInstance::nameFor(m_dataFolder)
+                                            : m_settings.instanceName,
+                                        this);
+    if (m_instance->notifyRunning())
+        return Start::AnotherInstance;
+
+    const bool hidden = startsHidden(arguments);
 
     // The monitor holds the DataFolder for its whole run, so sentorix-cli never works on it
     // at the same time. A monitor of this user on another display holds it too.
@@ -52,7 +56,7 @@ CSentorixApp::Start CSentorixApp::initInstance(const QStringList& arguments)
         qWarning("Sentorix: cannot listen on %s", qPrintable(m_instance->name()));
 
     m_table = std::make_unique<DocumentTable>();
-    m_frame = std::make_unique<CMainFrame>(m_trayMode);
+    m_frame = std::make_unique<CMainFrame>();
     connect(m_instance, &ui::SingleInstance::showRequested, m_frame.get(),
             &CMainFrame::bringToFront);
     m_frame->commands().setHandler(ui::kCmdExit, [this] { exitSequence(); });
@@ -61,7 +65,7 @@ CSentorixApp::Start CSentorixApp::initInstance(const QStringList& arguments)
     firstUpdate();
 
     if (hidden) {
-        m_trayMode = 1;
+        m_frame->setTrayMode(true);
         if (m_frame->tray()->available()) {
             m_frame->setWindowState(Qt::WindowMinimized);
         } else {
@@ -70,9 +74,14 @@ CSentorixApp::Start CSentorixApp::initInstance(const QStringList& arguments)
         }
     } else {
         m_frame->show();
-        m_trayMode = 0;
+        m_frame->setTrayMode(false);
     }
     return Start::Running;
+}
+
+bool CSentorixApp::trayMode() const
+{
+    return m_frame && m_frame->trayMode();
 }
 
 void CSentorixApp::firstUpdate()

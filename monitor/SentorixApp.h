@@ -33,7 +33,7 @@ class CSentorixApp final : public QObject
     Q_OBJECT
 public:
     struct Settings {
-        QString instanceName;   // the single-instance socket; empty for the per-user default
+        QString instanceName;   // the single-instance socket; empty: per user and DataFolder
         std::string dataFolder; // empty: found by the DataFolder rule
         std::string installFolder;
     };
@@ -51,7 +51,7 @@ public:
 
     CMainFrame* mainFrame() const { return m_frame.get(); }
     const std::string& dataFolder() const { return m_dataFolder; }
-    std::atomic<int>& trayMode() { return m_trayMode; }
+    bool trayMode() const;
 
 private:
     void firstUpdate();
@@ -59,7 +59,6 @@ private:
     Settings m_settings;
     std::string m_installFolder;
     std::string m_dataFolder;
-    std::atomic<int> m_trayMode{0};
     std::unique_ptr<InstanceLock> m_lock;
     std::unique_ptr<DocumentTable> m_table;
     ui::SingleInstance* m_instance = nullptr;

@@ -1,5 +1,6 @@
 #include "monitor/SingleInstance.h"
 
+#include <QCryptographicHash>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -15,15 +16,19 @@ constexpr qint64 kMaxMessage = 64;
 } // namespace
 
 SingleInstance::SingleInstance(QString name, QObject* parent)
-    : QObject(parent), m_name(name.isEmpty() ? defaultName() : std::move(name))
+    : QObject(parent), m_name(std::move(name))
 {
 }
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::defaultName()
+QString SingleInstance::nameFor(const std::string& dataFolder)
 {
-    return QStringLiteral("Sentorix-%1").arg(::getuid());
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromStdString(dataFolder), QCryptographicHash::Sha1);
+    return QStringLiteral("Sentorix-%1-%2")
+        .arg(::getuid())
+        .arg(QString::fromLatin1(digest.toHex().left(12)));
 }
 
 bool SingleInstance::notifyRunning(int timeoutMs)

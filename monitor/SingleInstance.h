@@ -1,9 +1,12 @@
-// One running monitor per user: the first start listens on a per-user local socket; a later
-// start connects to it, asks the running monitor to bring its window to the front and ends.
+// One running monitor per user and DataFolder: the first start listens on a per-user local
+// socket; a later start connects to it, asks the running monitor to bring its window to the
+// front and ends.
 #pragma once
 
 #include <QObject>
 #include <QString>
+
+#include <string>
 
 class QLocalServer;
 
@@ -14,8 +17,7 @@ class SingleInstance final : public QObject
 {
     Q_OBJECT
 public:
-    // `name` defaults to one per user ("Sentorix-<uid>").
-    explicit SingleInstance(QString name = QString(), QObject* parent = nullptr);
+    explicit SingleInstance(QString name, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // True when another monitor answered and was asked to come to the front.
@@ -24,7 +26,9 @@ public:
     bool listen();
 
     const QString& name() const { return m_name; }
-    static QString defaultName();
+    // The socket of the monitor of this user on this DataFolder ("Sentorix-<uid>-<hash>"), so
+    // a monitor started on another DataFolder is another instance, as the folder lock says.
+    static QString nameFor(const std::string& dataFolder);
 
 signals:
     void showRequested();

@@ -50,8 +50,7 @@ void collect(QMenu* menu, const QString& prefix, std::vector<MenuItem>& out)
 
 TEST(MainFrame, TitleMenusAcceleratorsAndPromptsAreThoseOfTheTable)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     EXPECT_EQ(frame.windowTitle(), "Sentorix - Tarnwick Lab");
 
     std::vector<MenuItem> items;
@@ -100,8 +99,7 @@ TEST(MainFrame, TitleMenusAcceleratorsAndPromptsAreThoseOfTheTable)
 
 TEST(MainFrame, ToolbarHoldsOptionsSeparatorAddCheckOpenWith42PixelImages)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     QToolBar* bar = frame.toolBar();
     EXPECT_EQ(bar->iconSize(), QSize(42, 42));
     std::vector<int> ids;
@@ -124,8 +122,7 @@ TEST(MainFrame, ToolbarHoldsOptionsSeparatorAddCheckOpenWith42PixelImages)
 
 TEST(MainFrame, StatusPaneShowsReadyOrThePromptOfTheHoveredCommand)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     frame.show();
     EXPECT_EQ(frame.idleStatus(), "Ready");
     QWidget* add = frame.toolBar()->widgetForAction(frame.action(kCmdAdd));
@@ -139,8 +136,7 @@ TEST(MainFrame, StatusPaneShowsReadyOrThePromptOfTheHoveredCommand)
 
 TEST(MainFrame, CommandsAreEnabledByTheNumberOfSelectedRows)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     int selected = 0;
     frame.setSelectionCounter([&] { return selected; });
 
@@ -162,8 +158,7 @@ TEST(MainFrame, CommandsAreEnabledByTheNumberOfSelectedRows)
 
 TEST(MainFrame, ContextMenuItemsAreGreyedByTheSelection)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     const QStringList texts = {"Mark as Checked",
                                "Check Selected",
                                "",
@@ -204,8 +199,7 @@ TEST(MainFrame, ContextMenuItemsAreGreyedByTheSelection)
 
 TEST(MainFrame, ActionsRouteToTheirHandlerOrThePlaceholder)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     frame.show();
     int added = 0;
     frame.commands().setHandler(kCmdAdd, [&] { ++added; });
@@ -231,8 +225,8 @@ TEST(MainFrame, ActionsRouteToTheirHandlerOrThePlaceholder)
 
 TEST(MainFrame, TrayMenuHoldsActivateCheckAllOptionsExit)
 {
-    std::atomic<int> trayMode{1};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
+    frame.setTrayMode(true);
     QStringList texts;
     std::vector<int> ids;
     for (QAction* action : frame.trayMenu()->actions()) {
@@ -242,14 +236,13 @@ TEST(MainFrame, TrayMenuHoldsActivateCheckAllOptionsExit)
     EXPECT_EQ(texts, (QStringList{"Activate", "Check All !", "-", "Options...", "-", "Exit"}));
     EXPECT_EQ(ids, (std::vector<int>{32798, 32800, 0, 32790, 0, 32799}));
     frame.trayMenu()->actions()[0]->trigger(); // Activate
-    EXPECT_EQ(trayMode, 0);
+    EXPECT_FALSE(frame.trayMode());
     EXPECT_TRUE(frame.isVisible());
 }
 
 TEST(MainFrame, ClosingTheWindowRunsExitNotHide)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     int exits = 0;
     frame.commands().setHandler(kCmdExit, [&] { ++exits; });
     frame.show();
@@ -259,26 +252,24 @@ TEST(MainFrame, ClosingTheWindowRunsExitNotHide)
 
 TEST(MainFrame, MinimisingSetsTrayModeAndRestoringClearsIt)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     frame.show();
     frame.setWindowState(Qt::WindowMinimized);
     QCoreApplication::processEvents();
-    EXPECT_EQ(trayMode, 1);
+    EXPECT_TRUE(frame.trayMode());
     frame.setWindowState(Qt::WindowNoState);
     QCoreApplication::processEvents();
-    EXPECT_EQ(trayMode, 0);
+    EXPECT_FALSE(frame.trayMode());
     frame.setWindowState(Qt::WindowMinimized);
     QCoreApplication::processEvents();
     frame.setWindowState(Qt::WindowMaximized);
     QCoreApplication::processEvents();
-    EXPECT_EQ(trayMode, 0);
+    EXPECT_FALSE(frame.trayMode());
 }
 
 TEST(MainFrame, EveryControlHasAnAccessibleName)
 {
-    std::atomic<int> trayMode{0};
-    CMainFrame frame(trayMode);
+    CMainFrame frame;
     frame.show();
     for (QWidget* widget :
          {static_cast<QWidget*>(frame.menuBar()), static_cast<QWidget*>(frame.toolBar()),

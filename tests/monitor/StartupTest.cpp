@@ -63,13 +63,13 @@ TEST(Startup, ASecondMonitorBringsTheHiddenFirstToTheFrontAndKeepsItsTrayMode)
     TempDir data;
     CSentorixApp first({uniqueName("app"), data.path(), data.path()});
     ASSERT_EQ(first.initInstance({"/hide"}), CSentorixApp::Start::Running);
-    EXPECT_EQ(first.trayMode(), 1);
+    EXPECT_TRUE(first.trayMode());
 
     CSentorixApp second({uniqueName("app"), data.path(), data.path()});
     EXPECT_EQ(second.initInstance({}), CSentorixApp::Start::AnotherInstance);
     QTRY_VERIFY_WITH_TIMEOUT(first.mainFrame()->isVisible(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!first.mainFrame()->isMinimized(), 5000);
-    EXPECT_EQ(first.trayMode(), 1);
+    EXPECT_TRUE(first.trayMode());
 }
 
 TEST(Startup, TheMonitorHoldsTheDataFolderLockForItsRun)
