@@ -37,7 +37,7 @@ visible_window() { xdotool search --onlyvisible --name "^$title\$"; }
 any_window() { xdotool search --name "^$title\$"; }
 # The tray icon: a window of Sentorix's class reparented into trayer's panel.
 panel() { xdotool search --class trayer | while read -r w; do
-    xwininfo -id "$w" -children | grep -q '"Sentorix"' && echo "$w"; done | head -1; }
+    xwininfo -id "$w" -tree | grep -q '"Sentorix"' && echo "$w"; done | head -1; }
 icon_in_tray() { [ -n "$(panel)" ]; }
 no_icon_in_tray() { ! icon_in_tray; }
 
@@ -59,7 +59,7 @@ kill -0 "$first" || fail "the first monitor ended"
 wait_for 50 visible_window || fail "the second start did not show the window"
 
 # Exit from the tray menu: the menu's last item, reached by the keyboard.
-icon=$(xwininfo -id "$(panel)" -children | grep '"Sentorix"' | awk '{print $1}' | head -1)
+icon=$(xwininfo -id "$(panel)" -tree | grep '"Sentorix"' | awk '{print $1}' | head -1)
 xdotool mousemove --window "$icon" 5 5 click 3
 sleep 0.5
 xdotool key Up Return
