@@ -104,6 +104,13 @@ size_t writeBody(char* data, size_t size, size_t count, void* user)
     return total;
 }
 
+// curl's progress callback, called at least once a second: a non-zero return ends the
+// transfer.
+int cancelWhenAsked(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 bool isHostByte(unsigned char c)
 {
     if (c >= 0x80) // international names are left to curl's name handling
@@ -442,6 +449,16 @@ FetchResult UrlSession::fetchFtp(const FtpTarget& target, const Credentials& cre
         return result;
     }
     CURL* curl = static_cast<CURL*>(m_curl);
+    applyFtpOptions(credentials);
+    if (curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) != CURLE_OK)
+        return result;
+    return perform(sink, false);
+}
+
+void UrlSession::applyFtpOptions(const Credentials& credentials)
+{
+    CURL* curl = static_cast<CURL*>(m_curl);
+    // A reset keeps the session's open connection, so the steps of a test share one login.
     curl_easy_reset(curl);
     applyCommonOptions(credentials);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
@@ -455,9 +472,54 @@ FetchResult UrlSession::fetchFtp(const FtpTarget& target, const Credentials& cre
     // The path as typed: "pub/../secret" names what the server makes of it, never a file
     // that curl's own dot-segment squashing would pick.
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+}
+
+// One step without a download: curl connects and logs in (reusing the session's connection)
+// and changes to the directory the URL names, and transfers nothing.
+FetchResult UrlSession::performFtpStep(const std::string& url)
+{
+    CURL* curl = static_cast<CURL*>(m_curl);
+    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     if (curl_easy_setopt(curl, CURLOPT_URL, url.c_str()) != CURLE_OK)
+        return {};
+    const BodySink none = [](const char*, std::size_t) { return false; };
+    return perform(none, false);
+}
+
+FetchResult UrlSession::connectFtp(const FtpTarget& target, const Credentials& credentials)
+{
+    FetchResult result;
+    if (!m_curl)
         return result;
-    return perform(sink, false);
+    if (!loginSafe(credentials))
+        return unsafeLogin();
+    const std::string fileUrl = buildFtpUrl(target);
+    if (fileUrl.empty()) {
+        result.status = FetchStatus::Failed;
+        result.error = "not a usable FTP server or file name";
+        return result;
+    }
+    applyFtpOptions(credentials);
+    return performFtpStep("ftp://" + target.server + "/");
+}
+
+FetchResult UrlSession::changeFtpDirectory(const FtpTarget& target, const Credentials& credentials)
+{
+    FetchResult result;
+    if (!m_curl)
+        return result;
+    if (!loginSafe(credentials))
+        return unsafeLogin();
+    // The file's URL up to its last '/': the file name is escaped, so it holds no '/'.
+    std::string url = buildFtpUrl(target);
+    if (url.empty()) {
+        result.status = FetchStatus::Failed;
+        result.error = "not a usable FTP server or file name";
+        return result;
+    }
+    url.erase(url.rfind('/') + 1);
+    applyFtpOptions(credentials);
+    return performFtpStep(url);
 }
 
 FetchResult UrlSession::perform(const BodySink& sink, bool web)
@@ -474,6 +536,11 @@ FetchResult UrlSession::perform(const BodySink& sink, bool web)
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &state);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    if (m_cancel) {
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, cancelWhenAsked);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, m_cancel);
+    }
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
 

@@ -29,6 +29,7 @@
 // body is not handed to the sink. Every failure carries a short reason for the user.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -148,13 +149,26 @@ public:
     FetchResult fetchFtp(const FtpTarget& target, const Credentials& credentials,
                          const BodySink& sink);
 
+    // The first steps of fetchFtp on their own, for a connection test that reports each:
+    // connect and log in, then change to the target's directory. The session keeps the
+    // connection between the steps, so fetchFtp afterwards goes on where they stopped.
+    FetchResult connectFtp(const FtpTarget& target, const Credentials& credentials);
+    FetchResult changeFtpDirectory(const FtpTarget& target, const Credentials& credentials);
+
+    // While *flag is true every transfer of this session ends soon (within about a second)
+    // with Failed; null for none. The flag must outlive the session's transfers.
+    void setCancelFlag(const std::atomic<bool>* flag) { m_cancel = flag; }
+
 private:
     FetchResult perform(const BodySink& sink, bool web);
     void applyCommonOptions(const Credentials& credentials);
+    void applyFtpOptions(const Credentials& credentials);
+    FetchResult performFtpStep(const std::string& url);
 
     void* m_curl = nullptr; // CURL*, kept opaque so no curl header leaks to callers
     SessionSettings m_settings;
     ConnectionShare* m_share = nullptr;
+    const std::atomic<bool>* m_cancel = nullptr;
 };
 
 // The reason phrase of an HTTP status ("Not Found" for 404), empty for an unknown status.
