@@ -1,5 +1,6 @@
 #include "monitor/dialogs/ModalDialogs.h"
 
+#include <QDialog>
 #include <QFileDialog>
 
 namespace sentorix::ui
@@ -7,8 +8,10 @@ namespace sentorix::ui
 
 std::deque<QMessageBox::StandardButton> MessageBox::s_answers;
 std::deque<MessageBox::Asked> MessageBox::s_asked;
+QMessageBox::StandardButton MessageBox::s_default = QMessageBox::NoButton;
 std::deque<QString> FileDialog::s_names;
 QString FileDialog::s_lastStartPath;
+std::deque<DialogRunner::Handler> DialogRunner::s_handlers;
 
 QMessageBox::StandardButton MessageBox::show(QWidget* parent, const QString& text,
                                              QMessageBox::Icon icon,
@@ -21,6 +24,8 @@ QMessageBox::StandardButton MessageBox::show(QWidget* parent, const QString& tex
         s_answers.pop_front();
         return answer;
     }
+    if (s_default != QMessageBox::NoButton)
+        return s_default;
     QMessageBox box(icon, QStringLiteral("Sentorix"), text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
@@ -32,6 +37,11 @@ QMessageBox::StandardButton MessageBox::show(QWidget* parent, const QString& tex
 void MessageBox::setNextAnswer(QMessageBox::StandardButton answer)
 {
     s_answers.push_back(answer);
+}
+
+void MessageBox::setDefaultAnswer(QMessageBox::StandardButton answer)
+{
+    s_default = answer;
 }
 
 const std::deque<MessageBox::Asked>& MessageBox::asked()
@@ -77,6 +87,30 @@ void FileDialog::setNextFileName(const QString& name)
 QString FileDialog::lastStartPath()
 {
     return s_lastStartPath;
+}
+
+int DialogRunner::exec(QDialog& dialog)
+{
+    if (s_handlers.empty())
+        return dialog.exec();
+    const Handler handler = std::move(s_handlers.front());
+    s_handlers.pop_front();
+    dialog.setResult(QDialog::Rejected);
+    dialog.show();
+    handler(dialog);
+    if (dialog.isVisible())
+        dialog.reject();
+    return dialog.result();
+}
+
+void DialogRunner::setNextHandler(Handler handler)
+{
+    s_handlers.push_back(std::move(handler));
+}
+
+void DialogRunner::clearHandlers()
+{
+    s_handlers.clear();
 }
 
 } // namespace sentorix::ui
