@@ -16,6 +16,7 @@ const std::map<std::string, Command>& commandWords()
         {"remove", Command::Remove},
         {"check", Command::Check},
         {"mark-checked", Command::MarkChecked},
+        {"diff", Command::Diff},
     };
     return words;
 }
@@ -172,6 +173,10 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         if (r.options.all == !r.options.names.empty())
             return fail("mark-checked: name documents or give --all");
         break;
+    case Command::Diff:
+        if (r.options.names.size() != 1)
+            return fail("diff: name one document");
+        break;
     default:
         break;
     }
@@ -204,6 +209,12 @@ std::string usageText(Command command)
     case Command::MarkChecked:
         return "Usage: sentorix-cli mark-checked NAME...|--all\n"
                "Marks the documents as checked, so that the next check includes them again.\n";
+    case Command::Diff:
+        return "Usage: sentorix-cli diff NAME\n"
+               "Shows what the last detected change changed: the previous version against the\n"
+               "stored one as a unified diff (the compared portions for a middle comparison, the\n"
+               "two counts for a count).\n"
+               "Exit status: 0 printed, 1 no previous version, 2 unknown name or usage error.\n";
     default:
         return "Usage: sentorix-cli COMMAND [ARGS]\n"
                "Watches web pages, web files, FTP files and local files for changes.\n\n"
@@ -212,7 +223,8 @@ std::string usageText(Command command)
                "  add            add a document\n"
                "  remove         delete documents\n"
                "  check          check documents for changes\n"
-               "  mark-checked   mark documents as checked\n\n"
+               "  mark-checked   mark documents as checked\n"
+               "  diff           show what the last change of a document changed\n\n"
                "'sentorix-cli COMMAND --help' describes a command; --version prints the version.\n"
                "Names are matched without regard to letter case.\n";
     }

@@ -10,7 +10,7 @@
 namespace sentorix::cli
 {
 
-enum class Command { None, List, Add, Remove, Check, MarkChecked, Help, Version };
+enum class Command { None, List, Add, Remove, Check, MarkChecked, Diff, Help, Version };
 
 struct CliOptions {
     Command command = Command::None;

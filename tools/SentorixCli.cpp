@@ -7,6 +7,7 @@
 #include "common/DataFolder.h"
 #include "common/FixedText.h"
 #include "common/TextFile.h"
+#include "monitor/check/DocumentChanges.h"
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/DocumentValidation.h"
 #include "monitor/data/Leftovers.h"
@@ -69,6 +70,7 @@ void deleteRecordFiles(const std::string& dataFolder, const std::string& name)
     removeFile(recordFilePath(dataFolder, name, kDataExtension));
     removeFile(recordFilePath(dataFolder, name, kContentExtension));
     removeFile(recordFilePath(dataFolder, name, kMiddleExtension));
+    removePreviousVersions(dataFolder, name);
 }
 
 int runRemove(const CliOptions& options, DocumentTable& table, const std::string& dataFolder)
@@ -99,6 +101,23 @@ int runMarkChecked(const CliOptions& options, DocumentTable& table, const std::s
         table.setStatus(index, DocumentStatus::Checked);
         saveRecord(table, index, dataFolder);
     }
+    return 0;
+}
+
+// Exit 0 when something was printed, 1 when the document has no previous version.
+int runDiff(const CliOptions& options, const DocumentTable& table, const std::string& dataFolder)
+{
+    std::vector<int> indexes;
+    if (!resolveDocumentNames(table, options.names, indexes))
+        return kExitUsage;
+    const DocumentRecord record = table.get(indexes.front());
+    const DocumentChanges changes = compareVersions(dataFolder, record);
+    if (changes.result == ChangesResult::NoPrevious) {
+        std::cerr << "sentorix-cli: " << table.displayName(indexes.front())
+                  << " has no previous version (no change was detected yet)\n";
+        return 1;
+    }
+    std::cout << formatChanges(changes);
     return 0;
 }
 
@@ -157,6 +176,9 @@ int main(int argc, char** argv)
     case Command::MarkChecked:
         loadAllRecords(table, dataFolder, nullptr);
         return runMarkChecked(options, table, dataFolder);
+    case Command::Diff:
+        loadAllRecords(table, dataFolder, nullptr);
+        return runDiff(options, table, dataFolder);
     case Command::Check:
         return runCheck(options.names, table, dataFolder, installFolder);
     default:

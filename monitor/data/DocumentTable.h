@@ -82,6 +82,9 @@ std::string recordFilePath(const std::string& dataFolder, const std::string& dis
 inline constexpr const char* kDataExtension = ".data";
 inline constexpr const char* kContentExtension = ".content";
 inline constexpr const char* kMiddleExtension = ".middle";
+// The content and the compared portion that the last detected change replaced.
+inline constexpr const char* kPreviousExtension = ".previous";
+inline constexpr const char* kPreviousMiddleExtension = ".prevmid";
 
 // Writes the slot's record (credentials in their stored form, produced in a copy) to its
 // ".data" file; a file that cannot be written is skipped silently.

@@ -12,11 +12,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -559,3 +561,104 @@ TEST_F(CliCheckTest, MissingMailerIsReportedAndNothingIsMarked)
 }
 
 } // namespace
+
+// "diff" against stored versions the test writes itself, with fixed check times.
+class CliDiffTest : public CliTest
+{
+protected:
+    void SetUp() override
+    {
+        CliTest::SetUp();
+        m_extraEnv.emplace_back("TZ", "UTC");
+    }
+
+    void store(const std::string& file, const std::string& bytes, std::time_t when)
+    {
+        const std::string path = m_dataFolder + "/" + file;
+        writeFile(path, bytes);
+        const timespec times[2] = {{when, 0}, {when, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+};
+
+TEST_F(CliDiffTest, PrintsTheLastChangeByKindAndMethod)
+{
+    const std::time_t earlier = 1796893200; // 2026-12-10 09:00:00 UTC
+    const std::time_t later = 1796896800;   // 2026-12-10 10:00:00 UTC
+    const std::string previousTime = "2026-12-10 09:00:00.000000000 +0000";
+    const std::string currentTime = "2026-12-10 10:00:00.000000000 +0000";
+    struct Case {
+        const char* what;
+        std::vector<std::string> add;                           // after "add --name Doc"
+        std::vector<std::pair<std::string, std::string>> files; // extension -> bytes
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {"a changed line",
+         {"--kind", "local-file", "--location", "/x"},
+         {{".previous", "a\nb\nc\n"}, {".content", "a\nB\nc\n"}},
+         "--- Doc.previous\t" + previousTime + "\n+++ Doc.content\t" + currentTime +
+             "\n@@ -1,3 +1,3 @@\n a\n-b\n+B\n c\n"},
+        {"an added last line without a line end",
+         {"--kind", "ftp-file", "--location", "h/x"},
+         {{".previous", "a\nb\n"}, {".content", "a\nb\nc"}},
+         "--- Doc.previous\t" + previousTime + "\n+++ Doc.content\t" + currentTime +
+             "\n@@ -1,2 +1,3 @@\n a\n b\n+c\n\\ No newline at end of file\n"},
+        // Stored in text mode: the CR LF the server sent is on disk as CR CR LF.
+        {"a CR LF page",
+         {"--kind", "web-page", "--location", "h/p"},
+         {{".previous", "one\r\r\ntwo\r\r\n"}, {".content", "one\r\r\nTWO\r\r\n"}},
+         "--- Doc.previous\t" + previousTime + "\n+++ Doc.content\t" + currentTime +
+             "\n@@ -1,2 +1,2 @@\n one\n-two\n+TWO\n"},
+        {"a middle-method page compares its portions",
+         {"--kind", "web-page", "--location", "h/p", "--middle", "<b>", "</b>"},
+         {{".previous", "x <b>old</b> 1\r\n"},
+          {".content", "y <b>new</b> 2\r\n"},
+          {".prevmid", "old"},
+          {".middle", "new"}},
+         "--- Doc.prevmid\t" + previousTime + "\n+++ Doc.middle\t" + currentTime +
+             "\n@@ -1 +1 @@\n-old\n\\ No newline at end of file\n+new\n\\ No newline at end of "
+             "file\n"},
+        {"a count-method page prints both counts",
+         {"--kind", "web-page", "--location", "h/p", "--count", "item"},
+         {{".previous", "item item\r\n"}, {".content", "one item\r\n"}},
+         "previous count of \"item\": 2 (" + previousTime + ")\ncurrent count of \"item\": 1 (" +
+             currentTime + ")\n"},
+        {"a binary file",
+         {"--kind", "web-file", "--location", "h/f"},
+         {{".previous", std::string("ab\0c", 4)}, {".content", std::string("ab\0cd", 5)}},
+         "Binary files Doc.previous and Doc.content differ (sizes 4 and 5 bytes)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> add{"add", "--name", "Doc"};
+        add.insert(add.end(), c.add.begin(), c.add.end());
+        ASSERT_EQ(run(add).status, 0);
+        for (const auto& [extension, bytes] : c.files)
+            store("Doc" + extension, bytes, extension.find("prev") == 1 ? earlier : later);
+        const CliResult r = run({"diff", "doc"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        ASSERT_EQ(run({"remove", "Doc"}).status, 0);
+        for (const char* extension : {".previous", ".prevmid", ".content", ".middle"})
+            EXPECT_FALSE(exists(m_dataFolder + "/Doc" + extension)) << extension;
+    }
+}
+
+TEST_F(CliDiffTest, NoPreviousVersionAndUnknownNames)
+{
+    addLocal("Doc", "/x");
+    CliResult r = run({"diff", "Doc"});
+    EXPECT_EQ(r.status, 1) << "never fetched";
+    EXPECT_EQ(r.out, "");
+    store("Doc.content", "first\n", 0);
+    r = run({"diff", "DOC"});
+    EXPECT_EQ(r.status, 1) << "a first fetch has no previous version";
+    EXPECT_EQ(r.err, "sentorix-cli: Doc has no previous version (no change was detected yet)\n");
+
+    r = run({"diff", "Nobody"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "sentorix-cli: no document named 'Nobody'\n");
+    EXPECT_EQ(run({"diff"}).status, 2);
+    EXPECT_EQ(run({"diff", "Doc", "Doc"}).status, 2);
+}
