@@ -496,6 +496,41 @@ bool copyFileReplacing(const std::string& from, const std::string& to)
     return finishSibling(out, tempPath, to, ok);
 }
 
+bool keepFileAs(const std::string& from, const std::string& to)
+{
+    struct stat source {
+    };
+    if (::stat(from.c_str(), &source) != 0 || !S_ISREG(source.st_mode))
+        return false;
+    // A hidden sibling name is reserved and given up again just before the link takes it, so
+    // an interrupted keep leaves only a sibling that the start-up clean-up knows.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string tempPath;
+        const int fd = createSibling(to, tempPath);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        ::unlink(tempPath.c_str());
+        if (::link(from.c_str(), tempPath.c_str()) == 0) {
+            if (::rename(tempPath.c_str(), to.c_str()) == 0)
+                return true;
+            ::unlink(tempPath.c_str());
+            return false;
+        }
+        if (errno == EEXIST)
+            continue;
+        if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV && errno != EMLINK)
+            return false;
+        // No hard links here: a copy, carrying the source's times.
+        if (!copyFileReplacing(from, to))
+            return false;
+        const struct timespec times[2] = {source.st_atim, source.st_mtim};
+        ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+        return true;
+    }
+    return false;
+}
+
 void removeFile(const std::string& path)
 {
     ::unlink(path.c_str());

@@ -110,6 +110,12 @@ long readFilePrefix(const std::string& path, void* buffer, std::size_t size);
 // and for a `from` that is not a regular file.
 bool copyFileReplacing(const std::string& from, const std::string& to);
 
+// Makes `to` a second name of the file `from` (a hard link put in place by a rename, so `to`
+// is either its old file or `from`'s whole content, and its modification time stays that of
+// `from`). Where the file system has no hard links the content is copied instead, keeping the
+// modification time. `from` itself is left as it is. False on any failure (`to` untouched).
+bool keepFileAs(const std::string& from, const std::string& to);
+
 // Flushes a file's content, or a folder's entries (names created, renamed or removed in it),
 // to the disk; false when `path` cannot be opened or the flush fails.
 bool flushToDisk(const std::string& path);

@@ -157,8 +157,10 @@ private:
     void failUnusableLogin(int index);
     // Sets a status while the worker still holds the document (requests keep leaving it alone).
     void holdStatus(int index, DocumentStatus status);
-    // Saves and announces a detected change before the new content replaces the old.
+    // Keeps the content as the previous version, then saves and announces a detected change,
+    // all before the new content replaces the old.
     void recordChange(int index);
+    void keepPreviousVersion(int index);
     // Ends a later web or FTP fetch once compared; true when the document ended Changed.
     bool endLaterFetch(int index, bool changed, StreamComparison& body,
                        const std::string& contentPath);

@@ -353,7 +353,7 @@ int extractMiddle(const std::string& pagePath, std::string_view start, std::stri
 }
 
 int compareMiddle(const std::string& newPath, std::string_view start, std::string_view end,
-                  const std::string& middlePath)
+                  const std::string& middlePath, const std::string& previousPath)
 {
     std::optional<std::string> text = loadTextFile(newPath);
     if (!text)
@@ -385,6 +385,10 @@ int compareMiddle(const std::string& newPath, std::string_view start, std::strin
     if (!changed)
         return 0;
 
+    // The stored middle becomes the previous one; it is only a second name of the file, which
+    // the rewrite below replaces by a new one.
+    if (!previousPath.empty())
+        keepFileAs(middlePath, previousPath);
     if (!writeFileReplacing(middlePath, text->data() + middle->begin, middle->end - middle->begin,
                             FileMode::Text))
         return -1;

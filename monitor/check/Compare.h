@@ -99,8 +99,10 @@ int64_t countOccurrences(const std::string& path, std::string_view needle);
 int extractMiddle(const std::string& pagePath, std::string_view start, std::string_view end,
                   const std::string& middlePath);
 
-// 0 same, 1 changed (the MiddleFile was rewritten), -1 cannot compare.
+// 0 same, 1 changed (the MiddleFile was rewritten), -1 cannot compare. When the middle
+// changed and `previousPath` is not empty, the stored middle is kept there before it is
+// rewritten.
 int compareMiddle(const std::string& newPath, std::string_view start, std::string_view end,
-                  const std::string& middlePath);
+                  const std::string& middlePath, const std::string& previousPath = {});
 
 } // namespace sentorix

@@ -114,6 +114,8 @@ void CheckEngine::checkWebDocument(int index, bool page)
     const std::string name(fieldText(record.displayName));
     const std::string contentPath = recordFilePath(m_parts.dataFolder, name, kContentExtension);
     const std::string middlePath = recordFilePath(m_parts.dataFolder, name, kMiddleExtension);
+    const std::string previousMiddlePath =
+        recordFilePath(m_parts.dataFolder, name, kPreviousMiddleExtension);
     const CompareMethod method = page ? selectMethod(record) : CompareMethod::Simple;
     const std::string_view countString = fieldText(record.countString);
     const std::string_view middleStart = fieldText(record.middleStart);
@@ -231,7 +233,8 @@ void CheckEngine::checkWebDocument(int index, bool page)
         break;
     }
     case CompareMethod::Middle: {
-        const int result = compareMiddle(body.tempPath(), middleStart, middleEnd, middlePath);
+        const int result =
+            compareMiddle(body.tempPath(), middleStart, middleEnd, middlePath, previousMiddlePath);
         if (result < 0) {
             body.discard();
             failCheck(index, true, "the start and end strings were not found");
@@ -345,10 +348,22 @@ void CheckEngine::failUnusableLogin(int index)
 // be told twice but never not at all. The document stays held by its worker meanwhile.
 void CheckEngine::recordChange(int index)
 {
+    keepPreviousVersion(index);
     holdStatus(index, DocumentStatus::Changed);
     saveRecord(m_parts.table, index, m_parts.dataFolder);
     announce(index, DocumentStatus::Changed);
     flushToDisk(m_parts.dataFolder);
+}
+
+// The content a change is about to replace is kept as the previous version (a second name of
+// the same file, so nothing is copied and its time stays that of the check that fetched it).
+// It is done before the change is made durable: the DataFolder's flush covers it too, and a
+// crash before the replacement only finds the same previous version kept again.
+void CheckEngine::keepPreviousVersion(int index)
+{
+    const std::string name(fieldText(m_parts.table.get(index).displayName));
+    keepFileAs(recordFilePath(m_parts.dataFolder, name, kContentExtension),
+               recordFilePath(m_parts.dataFolder, name, kPreviousExtension));
 }
 
 void CheckEngine::holdStatus(int index, DocumentStatus status)

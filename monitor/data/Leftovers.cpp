@@ -34,7 +34,8 @@ bool endsWith(std::string_view text, std::string_view end)
 // in front of the extension) and the fixed files of the DataFolder.
 bool isReplacedTarget(std::string_view base)
 {
-    for (const char* extension : {kDataExtension, kContentExtension, kMiddleExtension, ".previous"})
+    for (const char* extension : {kDataExtension, kContentExtension, kMiddleExtension,
+                                  kPreviousExtension, kPreviousMiddleExtension})
         if (base.size() > std::strlen(extension) && endsWith(base, extension))
             return true;
     for (const char* fixed : {kOptionsFile, kMailSettingsFile, kTestMailSettingsFile})
