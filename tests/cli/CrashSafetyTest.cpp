@@ -235,7 +235,8 @@ TEST_F(CrashSafety, KilledChecksLoseNoChangeTearNoFileAndLeaveNothingBehind)
         for (const std::string& entry : listFolder(m_data)) {
             const bool known = entry == "Sentorix.lock" || entry == "Sentorix.option" ||
                                entry == kMailSettingsFile || entry == kMessageLogFile ||
-                               entry.ends_with(".data") || entry.ends_with(".content");
+                               entry.ends_with(".data") || entry.ends_with(".content") ||
+                               entry.ends_with(".previous");
             EXPECT_TRUE(known && entry[0] != '.') << "left in the DataFolder: " << entry;
         }
         if (::testing::Test::HasFailure())
