@@ -6,6 +6,7 @@
 #include "monitor/SingleInstance.h"
 #include "monitor/TrayIcon.h"
 #include "monitor/data/DocumentTable.h"
+#include "monitor/data/Leftovers.h"
 #include "monitor/dialogs/ModalDialogs.h"
 #include "platform/InstanceLock.h"
 #include "platform/TempFile.h"
@@ -52,6 +53,9 @@ CSentorixApp::Start CSentorixApp::initInstance(const QStringList& arguments)
                              QMessageBox::Information);
         return Start::Failed;
     }
+    // Under the lock no other front end writes here: what a crashed run left half-written is
+    // removed before anything is read.
+    removeInterruptedWrites(m_dataFolder);
     if (!m_instance->listen())
         qWarning("Sentorix: cannot listen on %s", qPrintable(m_instance->name()));
 

@@ -98,6 +98,23 @@ TEST(Startup, AMonitorOnALockedDataFolderSaysSoAndFails)
     EXPECT_EQ(ui::MessageBox::asked()[0].text, kAlreadyRunningText);
 }
 
+TEST(Startup, LeftoversOfInterruptedWritesAreRemovedAndUserFilesKept)
+{
+    TempDir data;
+    test::writeFile(data.file(".News.data.a1B2c3"), "half a record");
+    test::writeFile(data.file(".News.content.Zz9yX8"), "half a page");
+    test::writeFile(data.file(".News.data.bak"), "the user's");
+    test::writeFile(data.file("notes.txt"), "the user's");
+
+    CSentorixApp app({uniqueName("leftovers"), data.path(), data.path()});
+    ASSERT_EQ(app.initInstance({}), CSentorixApp::Start::Running);
+
+    EXPECT_FALSE(test::exists(data.file(".News.data.a1B2c3")));
+    EXPECT_FALSE(test::exists(data.file(".News.content.Zz9yX8")));
+    EXPECT_TRUE(test::exists(data.file(".News.data.bak")));
+    EXPECT_TRUE(test::exists(data.file("notes.txt")));
+}
+
 DocumentRecord recordNamed(const char* name, DocumentStatus status)
 {
     DocumentRecord record{};
