@@ -318,6 +318,12 @@ bool CSmtp::readReply()
 
 int CSmtp::exchangeLine(const char* prefix, const std::string& argument, const char* suffix)
 {
+    // An argument comes from the user's settings or a stored file: a line break or NUL in it
+    // would end this command on the wire and start another of the file's choosing.
+    if (argument.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        lastReply = "Command not sent: its argument holds a line break or a NUL character";
+        return -1;
+    }
     std::string line;
     line.reserve(kCommandBufferSize);
     line.append(prefix).append(argument).append(suffix);

@@ -513,6 +513,26 @@ TEST(SmtpSession, CommandLineOverTheLimitIsNotSent)
               (std::vector<std::string>{helo(), "MAIL FROM: <" + fits + ">\r\n", "QUIT\r\n"}));
 }
 
+TEST(SmtpSession, AddressHoldingALineBreakOrNulIsNotSent)
+{
+    const std::string hostile[] = {"a@x.org>\r\nRSET", "a@x.org\nRSET", "a@x.org\rRSET",
+                                   std::string("a@x\0.org", 9)};
+    for (const std::string& address : hostile) {
+        SCOPED_TRACE(testing::PrintToString(address));
+        S server(test::script({heloOpening(), {S::hold()}}));
+        RecordingSmtp smtp;
+        smtp.useEhlo = 0;
+        ASSERT_EQ(smtp.connectTo(server.address()), 1);
+        EXPECT_EQ(smtp.mailFrom(address), -1);
+        smtp.connected = 1;
+        EXPECT_EQ(smtp.rcptTo(address), -1);
+        EXPECT_EQ(smtp.lastReply.rfind("Command not sent", 0), 0u);
+        smtp.connected = 1;
+        smtp.disconnect();
+        EXPECT_EQ(server.finish(), (std::vector<std::string>{helo(), "QUIT\r\n"}));
+    }
+}
+
 TEST(SmtpSession, PeerThatNeverReadsEndsTheExchange)
 {
     S server(test::script({heloOpening(), {S::stall()}}), 4096);
