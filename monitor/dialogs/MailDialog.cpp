@@ -1,5 +1,7 @@
 #include "monitor/dialogs/MailDialog.h"
 
+#include "monitor/dialogs/DialogParts.h"
+
 #include "common/FixedText.h"
 #include "monitor/check/CheckEngine.h"
 #include "monitor/dialogs/ModalDialogs.h"
@@ -41,14 +43,6 @@ QLineEdit* mailBox(const QString& text, const QString& name, QWidget* parent)
     auto* box = new QLineEdit(text, parent);
     box->setMaxLength(kMailBoxMaxLength);
     box->setAccessibleName(name);
-    return box;
-}
-
-QCheckBox* checkBox(const char* text, std::int32_t field, QWidget* parent)
-{
-    auto* box = new QCheckBox(QString::fromUtf8(text), parent);
-    box->setChecked(field == 1);
-    box->setAccessibleName(box->text());
     return box;
 }
 
@@ -153,7 +147,7 @@ MailDialog::MailDialog(const MailSettings& settings, TestMailSender sendTest, QW
         "whenever the server offers it."));
     auto* serverLabel = new QLabel(QStringLiteral("Address:"), smtp);
     serverLabel->setBuddy(m_server);
-    m_requiresAuth = checkBox("Requires Authentication", m_edited.requiresAuth, smtp);
+    m_requiresAuth = fieldCheckBox("Requires Authentication", m_edited.requiresAuth, smtp);
     m_login = new QPushButton(QStringLiteral("Set User Name/Password"), smtp);
     m_login->setAccessibleName(m_login->text());
     m_login->setAutoDefault(false);
@@ -188,9 +182,9 @@ MailDialog::MailDialog(const MailSettings& settings, TestMailSender sendTest, QW
 
     // --- Send When ---
     auto* when = new QGroupBox(QStringLiteral("Send When"), this);
-    m_sendOnChange = checkBox("Document changed", m_edited.sendOnChange, when);
+    m_sendOnChange = fieldCheckBox("Document changed", m_edited.sendOnChange, when);
     m_sendOnUnavailable =
-        checkBox("Unable to Retrieve (i.e. Server Down)", m_edited.sendOnUnavailable, when);
+        fieldCheckBox("Unable to Retrieve (i.e. Server Down)", m_edited.sendOnUnavailable, when);
     auto* whenLayout = new QVBoxLayout(when);
     whenLayout->addWidget(m_sendOnChange);
     whenLayout->addWidget(m_sendOnUnavailable);
@@ -198,18 +192,11 @@ MailDialog::MailDialog(const MailSettings& settings, TestMailSender sendTest, QW
     // --- Misc. ---
     auto* misc = new QGroupBox(QStringLiteral("Misc."), this);
     m_markNotifiedChecked =
-        checkBox("Mark as Checked for Notified Documents", m_edited.markNotifiedChecked, misc);
+        fieldCheckBox("Mark as Checked for Notified Documents", m_edited.markNotifiedChecked, misc);
     auto* miscLayout = new QVBoxLayout(misc);
     miscLayout->addWidget(m_markNotifiedChecked);
 
-    m_apply = new QPushButton(QStringLiteral("Apply"), this);
-    m_apply->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_apply);
-    buttons->addWidget(m_cancel);
+    auto* buttons = applyCancelRow(this, m_apply, m_cancel);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(smtp);

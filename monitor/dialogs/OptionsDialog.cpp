@@ -1,5 +1,7 @@
 #include "monitor/dialogs/OptionsDialog.h"
 
+#include "monitor/dialogs/DialogParts.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -17,14 +19,6 @@ namespace sentorix::ui
 
 namespace
 {
-
-QCheckBox* checkBox(const char* text, std::int32_t field, QWidget* parent)
-{
-    auto* box = new QCheckBox(QString::fromUtf8(text), parent);
-    box->setChecked(field == 1);
-    box->setAccessibleName(QString::fromUtf8(text));
-    return box;
-}
 
 std::int32_t flag(const QCheckBox* box)
 {
@@ -49,8 +43,8 @@ OptionsDialog::OptionsDialog(const OptionsRecord& options, bool startAtLogin,
 
     // --- Automatic Check ---
     auto* automatic = new QGroupBox(QStringLiteral("Automatic Check"), this);
-    m_startupCheck = checkBox("Start-up check", options.startupCheck, automatic);
-    m_periodicCheck = checkBox("Periodic check", options.periodicCheck, automatic);
+    m_startupCheck = fieldCheckBox("Start-up check", options.startupCheck, automatic);
+    m_periodicCheck = fieldCheckBox("Periodic check", options.periodicCheck, automatic);
     // The interval is only shown, never typed: the arrows beside it change it. A value
     // made by hand outside 0..2^31 shows as the unsigned number it is stored as.
     m_interval = new QLabel(
@@ -93,13 +87,13 @@ OptionsDialog::OptionsDialog(const OptionsRecord& options, bool startAtLogin,
 
     // --- Notification ---
     auto* notification = new QGroupBox(QStringLiteral("Notification"), this);
-    m_soundOnChange = checkBox("Play sound when changed", options.soundOnChange, notification);
-    m_soundOnUnavailable =
-        checkBox("Play sound when unable to retrieve", options.soundOnUnavailable, notification);
-    m_selectOnChange = checkBox("Select when changed", options.selectOnChange, notification);
+    m_soundOnChange = fieldCheckBox("Play sound when changed", options.soundOnChange, notification);
+    m_soundOnUnavailable = fieldCheckBox("Play sound when unable to retrieve",
+                                         options.soundOnUnavailable, notification);
+    m_selectOnChange = fieldCheckBox("Select when changed", options.selectOnChange, notification);
     m_selectOnUnavailable =
-        checkBox("Select when unable to retrieve", options.selectOnUnavailable, notification);
-    m_sendEmail = checkBox("Send email", options.sendEmail, notification);
+        fieldCheckBox("Select when unable to retrieve", options.selectOnUnavailable, notification);
+    m_sendEmail = fieldCheckBox("Send email", options.sendEmail, notification);
     m_properties = new QPushButton(QStringLiteral("Properties.."), notification);
     m_properties->setAccessibleName(QStringLiteral("Email properties"));
     m_properties->setAutoDefault(false);
@@ -117,9 +111,9 @@ OptionsDialog::OptionsDialog(const OptionsRecord& options, bool startAtLogin,
     // --- Misc. ---
     auto* misc = new QGroupBox(QStringLiteral("Misc."), this);
     m_openChangedPage =
-        checkBox("Open Web page automatically if it changed", options.openChangedPage, misc);
-    m_markCheckedWhenOpened = checkBox("Mark as Checked if the changed document opened",
-                                       options.markCheckedWhenOpened, misc);
+        fieldCheckBox("Open Web page automatically if it changed", options.openChangedPage, misc);
+    m_markCheckedWhenOpened = fieldCheckBox("Mark as Checked if the changed document opened",
+                                            options.markCheckedWhenOpened, misc);
     m_threads = new QComboBox(misc);
     for (int n = 1; n <= 5; ++n)
         m_threads->addItem(QString::number(n));
@@ -145,14 +139,7 @@ OptionsDialog::OptionsDialog(const OptionsRecord& options, bool startAtLogin,
     miscLayout->addWidget(m_startAtLogin);
 
     // --- buttons ---
-    m_apply = new QPushButton(QStringLiteral("Apply"), this);
-    m_apply->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(m_apply);
-    buttons->addWidget(m_cancel);
+    auto* buttons = applyCancelRow(this, m_apply, m_cancel);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(automatic);
