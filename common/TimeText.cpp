@@ -1,5 +1,7 @@
 #include "common/TimeText.h"
 
+#include "common/Clock.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -17,11 +19,7 @@ std::string formatTimeText(const std::tm& when)
 
 std::string formatTimeText()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    if (!localtime_r(&now, &local))
-        return formatTimeText(std::tm{});
-    return formatTimeText(local);
+    return formatTimeText(systemClock());
 }
 
 void formatTimeText(char* buffer, std::size_t size)

@@ -536,10 +536,11 @@ FetchResult UrlSession::perform(const BodySink& sink, bool web)
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, readHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &state);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    if (m_cancel) {
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    if (m_settings.stop) {
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, cancelWhenAsked);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, m_cancel);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA,
+                         const_cast<std::atomic<bool>*>(m_settings.stop));
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     }
     const CURLcode code = curl_easy_perform(curl);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
@@ -552,6 +553,8 @@ FetchResult UrlSession::perform(const BodySink& sink, bool web)
     const bool httpError = web && result.httpStatus >= 400;
     if (code == CURLE_OK && !httpError)
         result.status = FetchStatus::Complete;
+    else if (m_settings.stop && m_settings.stop->load())
+        result.status = FetchStatus::Stopped;
     else if (state.refused)
         result.status = FetchStatus::Refused;
     else

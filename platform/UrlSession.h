@@ -64,6 +64,9 @@ struct SessionSettings {
     // A PEM file of certificate authorities to trust instead of the system's store; empty
     // for the system's store.
     std::string caBundle;
+    // When set: a transfer ends with FetchStatus::Stopped soon after the flag turns true
+    // (libcurl asks at least about once a second, also while nothing arrives).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 enum class FetchStatus {
@@ -73,6 +76,7 @@ enum class FetchStatus {
                // complete
     Refused,   // the sink refused a piece; the transfer was stopped
     NoSession, // the session could not be set up (no curl handle, bad request)
+    Stopped,   // the settings' stop flag was raised; the transfer was ended
 };
 
 struct FetchResult {
@@ -155,10 +159,6 @@ public:
     FetchResult connectFtp(const FtpTarget& target, const Credentials& credentials);
     FetchResult changeFtpDirectory(const FtpTarget& target, const Credentials& credentials);
 
-    // While *flag is true every transfer of this session ends soon (within about a second)
-    // with Failed; null for none. The flag must outlive the session's transfers.
-    void setCancelFlag(const std::atomic<bool>* flag) { m_cancel = flag; }
-
 private:
     FetchResult perform(const BodySink& sink, bool web);
     void applyCommonOptions(const Credentials& credentials);
@@ -168,7 +168,6 @@ private:
     void* m_curl = nullptr; // CURL*, kept opaque so no curl header leaks to callers
     SessionSettings m_settings;
     ConnectionShare* m_share = nullptr;
-    const std::atomic<bool>* m_cancel = nullptr;
 };
 
 // The reason phrase of an HTTP status ("Not Found" for 404), empty for an unknown status.

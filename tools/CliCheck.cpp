@@ -1,17 +1,18 @@
 #include "CliCheck.h"
 #include "CliSupport.h"
+#include "HeadlessView.h"
 
-#include "monitor/check/CheckEngine.h"
-#include "monitor/check/HeadlessView.h"
+#include "monitor/check/MonitorSession.h"
 #include "monitor/check/TimerHost.h"
-#include "monitor/data/DocumentTable.h"
-#include "monitor/data/MailSettingsStore.h"
-#include "monitor/data/NotifiedList.h"
-#include "monitor/data/Options.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <iostream>
+#include <thread>
 
 namespace sentorix::cli
 {
@@ -27,71 +28,109 @@ public:
     void stopTimer(int) override {}
 };
 
-// The documents a request will have checked once its workers are done: what it marks Waiting
-// and what was Waiting already (workers claim every Waiting document they pass).
-std::vector<int> documentsToBeChecked(const DocumentTable& table, const std::vector<int>& named,
-                                      bool all)
+// Takes SIGINT and SIGTERM on a thread of its own while a check runs: the signals are blocked
+// in every other thread (the workers inherit the mask of the thread that starts them), and
+// this thread stops the engine when one arrives. SIGUSR2 ends it when the check is over.
+class SignalWatch
 {
-    std::vector<char> chosen(static_cast<std::size_t>(table.capacity()), 0);
-    for (int i = 0; i < table.capacity(); ++i) {
-        if (!table.isUsed(i))
-            continue;
-        DocumentStatus s = table.status(i);
-        if (s == DocumentStatus::Waiting || (all && s != DocumentStatus::Changed))
-            chosen[static_cast<std::size_t>(i)] = 1;
+public:
+    explicit SignalWatch(CheckEngine& engine) : m_engine(engine)
+    {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGINT);
+        sigaddset(&m_set, SIGTERM);
+        sigaddset(&m_set, SIGUSR2);
+        pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
+        m_thread = std::thread([this] { watch(); });
     }
-    for (int i : named) {
-        DocumentStatus s = table.status(i);
-        if (s != DocumentStatus::Retrieving && s != DocumentStatus::Changed)
-            chosen[static_cast<std::size_t>(i)] = 1;
+    ~SignalWatch()
+    {
+        pthread_kill(m_thread.native_handle(), SIGUSR2);
+        m_thread.join();
+        // A signal that came in meanwhile stays pending and would end the program once
+        // unblocked; it was taken already.
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
     }
-    std::vector<int> out;
-    for (int i = 0; i < table.capacity(); ++i)
-        if (chosen[static_cast<std::size_t>(i)])
-            out.push_back(i);
-    return out;
-}
+    SignalWatch(const SignalWatch&) = delete;
+    SignalWatch& operator=(const SignalWatch&) = delete;
+
+    // The signal that stopped the check, or 0.
+    int caught() const { return m_caught.load(); }
+
+private:
+    void watch()
+    {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&m_set, &signal) != 0)
+                continue;
+            if (signal == SIGUSR2)
+                return;
+            if (m_caught.load() == 0)
+                m_caught = signal;
+            m_engine.stop();
+        }
+    }
+
+    CheckEngine& m_engine;
+    sigset_t m_set;
+    sigset_t m_old;
+    std::atomic<int> m_caught{0};
+    std::thread m_thread;
+};
 
 } // namespace
 
-int runCheck(const std::vector<std::string>& names, DocumentTable& table,
-             const std::string& dataFolder, const std::string& installFolder)
+int runCheck(const std::vector<std::string>& names, const std::string& dataFolder,
+             const std::string& installFolder)
 {
     HeadlessView view([](const std::string& text, MessageIcon) { refuse(text); });
-    loadAllRecords(table, dataFolder, &view);
-
-    std::vector<int> named;
-    if (!resolveDocumentNames(table, names, named))
-        return kExitUsage;
-
-    OptionsStore options;
-    loadOptions(options, dataFolder);
-    MailSettingsStore mail;
-    loadMailSettings(mail, dataFolder);
-    NotifiedList notified(table.capacity());
     NoTimers timers;
     CanberraSoundPlayer sound;
     PosixProgramLauncher launcher;
-    CheckEngine engine(CheckEngineParts{dataFolder, installFolder, table, options, mail, notified,
-                                        view, timers, sound, launcher});
-    // MessageLog entries are written while e-mail is on, as while the monitor's mail timer runs.
-    const bool sendEmail = options.get().sendEmail == 1;
-    engine.mailTimerArmed = sendEmail ? 1 : 0;
+    MonitorSession session(dataFolder, installFolder,
+                           SessionServices{view, timers, sound, launcher, nullptr});
+    view.setList(&session.list());
+    session.loadRecords();
 
-    const std::vector<int> checked = documentsToBeChecked(table, named, names.empty());
-    if (names.empty()) {
-        engine.checkAll();
-    } else {
-        for (int index : named)
-            view.setRowSelected(view.recordToRow(index), true);
-        engine.checkSelected();
+    std::vector<int> named;
+    if (!resolveDocumentNames(session.table(), names, named))
+        return kExitUsage;
+    session.loadSettings();
+
+    CheckEngine& engine = session.engine();
+    // MessageLog entries are written while e-mail is on, as while the monitor's mail timer runs.
+    const bool sendEmail = session.options().get().sendEmail == 1;
+    engine.setMailTimerArmed(sendEmail);
+
+    int caught = 0;
+    {
+        SignalWatch signals(engine);
+        if (names.empty()) {
+            engine.checkAll();
+        } else {
+            DocumentList& list = session.list();
+            for (int index : named)
+                list.setRowSelected(list.recordToRow(index), true);
+            engine.checkSelected();
+        }
+        // This thread is the view's UI thread: it shows the workers' messages while it waits.
+        while (!engine.waitForWorkers(20))
+            view.deliverReports();
+        view.deliverReports();
+        caught = signals.caught();
     }
-    engine.waitForWorkers();
+
+    if (caught != 0) {
+        session.saveOnExit();
+        return caught == SIGTERM ? kExitTerminated : kExitInterrupted;
+    }
 
     // Why each document could not be retrieved, one line each on standard error; the list on
     // standard output keeps its columns.
     int status = 0;
-    for (int index : checked) {
+    const DocumentTable& table = session.table();
+    for (int index : engine.takeClaimed()) {
         DocumentStatus s = table.status(index);
         if (s == DocumentStatus::Unavailable) {
             const std::string reason = engine.unavailableReason(index);
@@ -106,7 +145,7 @@ int runCheck(const std::vector<std::string>& names, DocumentTable& table,
 
     if (sendEmail)
         engine.runMailer();
-    engine.saveOnExit();
+    session.saveOnExit();
     printList(table, std::cout);
     return status;
 }

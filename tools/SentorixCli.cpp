@@ -3,15 +3,18 @@
 #include "CliCheck.h"
 #include "CliOptions.h"
 #include "CliSupport.h"
+#include "HeadlessView.h"
 
 #include "common/DataFolder.h"
 #include "common/FixedText.h"
 #include "common/TextFile.h"
 #include "monitor/check/DocumentChanges.h"
-#include "monitor/data/DocumentTable.h"
+#include "monitor/check/MonitorSession.h"
+#include "monitor/check/TimerHost.h"
 #include "monitor/data/DocumentValidation.h"
-#include "monitor/data/Leftovers.h"
 #include "platform/InstanceLock.h"
+#include "platform/ProgramLauncher.h"
+#include "platform/Sound.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -42,8 +45,17 @@ int runList(const DocumentTable& table)
     return 0;
 }
 
-int runAdd(CliOptions& options, DocumentTable& table, const std::string& dataFolder)
+// The commands other than check start no workers and arm no timers.
+class NoTimers final : public TimerHost
 {
+public:
+    void armTimer(int, long long) override {}
+    void stopTimer(int) override {}
+};
+
+int runAdd(CliOptions& options, MonitorSession& session)
+{
+    DocumentTable& table = session.table();
     DocumentInput& doc = options.document;
     if (options.passwordFromStdin) {
         std::string line;
@@ -53,42 +65,32 @@ int runAdd(CliOptions& options, DocumentTable& table, const std::string& dataFol
         doc.password = line;
     }
     StagedRecordResult staged =
-        buildStagedRecord(doc, table, DocumentDialogMode::Add, -1, dataFolder);
+        buildStagedRecord(doc, table, DocumentDialogMode::Add, -1, session.dataFolder());
     if (!staged.ok)
         return refuse(staged.message);
-    int slot = table.findFreeSlot();
-    if (slot < 0)
+    if (session.commands().addStagedRecord(staged.record) < 0)
         return refuse("the document list is full (" + std::to_string(table.capacity()) +
                       " documents)");
-    table.put(slot, staged.record);
-    saveRecord(table, slot, dataFolder);
     return 0;
 }
 
-void deleteRecordFiles(const std::string& dataFolder, const std::string& name)
+int runRemove(const CliOptions& options, MonitorSession& session)
 {
-    removeFile(recordFilePath(dataFolder, name, kDataExtension));
-    removeFile(recordFilePath(dataFolder, name, kContentExtension));
-    removeFile(recordFilePath(dataFolder, name, kMiddleExtension));
-    removePreviousVersions(dataFolder, name);
-}
-
-int runRemove(const CliOptions& options, DocumentTable& table, const std::string& dataFolder)
-{
+    DocumentTable& table = session.table();
     std::vector<int> indexes;
     if (!resolveDocumentNames(table, options.names, indexes))
         return kExitUsage;
     for (int index : indexes) {
         if (!table.isUsed(index))
             continue; // named twice
-        deleteRecordFiles(dataFolder, table.displayName(index));
-        table.clear(index);
+        session.commands().deleteRecord(index);
     }
     return 0;
 }
 
-int runMarkChecked(const CliOptions& options, DocumentTable& table, const std::string& dataFolder)
+int runMarkChecked(const CliOptions& options, MonitorSession& session)
 {
+    DocumentTable& table = session.table();
     std::vector<int> indexes;
     if (options.all) {
         for (int i = 0; i < table.capacity(); ++i)
@@ -97,9 +99,10 @@ int runMarkChecked(const CliOptions& options, DocumentTable& table, const std::s
     } else if (!resolveDocumentNames(table, options.names, indexes)) {
         return kExitUsage;
     }
+    // Unlike the window's command, the mark is saved at once: the program ends here.
     for (int index : indexes) {
-        table.setStatus(index, DocumentStatus::Checked);
-        saveRecord(table, index, dataFolder);
+        session.commands().markChecked(index);
+        saveRecord(table, index, session.dataFolder());
     }
     return 0;
 }
@@ -158,29 +161,32 @@ int main(int argc, char** argv)
         return refuse("cannot lock the data folder " + dataFolder);
     }
 
-    // Under the lock no other front end writes here: what a crashed run left half-written is
-    // removed before anything is read.
-    removeInterruptedWrites(dataFolder);
+    if (options.command == Command::Check)
+        return runCheck(options.names, dataFolder, installFolder);
 
-    DocumentTable table;
+    HeadlessView view([](const std::string& text, MessageIcon) { refuse(text); });
+    NoTimers timers;
+    NullSoundPlayer sound;
+    PosixProgramLauncher launcher;
+    MonitorSession session(dataFolder, installFolder,
+                           SessionServices{view, timers, sound, launcher, nullptr});
+    view.setList(&session.list());
     switch (options.command) {
     case Command::List:
-        loadAllRecords(table, dataFolder, nullptr);
-        return runList(table);
+        session.loadRecords();
+        return runList(session.table());
     case Command::Add:
-        loadAllRecords(table, dataFolder, nullptr);
-        return runAdd(options, table, dataFolder);
+        session.loadRecords();
+        return runAdd(options, session);
     case Command::Remove:
-        loadAllRecords(table, dataFolder, nullptr);
-        return runRemove(options, table, dataFolder);
+        session.loadRecords();
+        return runRemove(options, session);
     case Command::MarkChecked:
-        loadAllRecords(table, dataFolder, nullptr);
-        return runMarkChecked(options, table, dataFolder);
+        session.loadRecords();
+        return runMarkChecked(options, session);
     case Command::Diff:
-        loadAllRecords(table, dataFolder, nullptr);
-        return runDiff(options, table, dataFolder);
-    case Command::Check:
-        return runCheck(options.names, table, dataFolder, installFolder);
+        session.loadRecords();
+        return runDiff(options, session.table(), dataFolder);
     default:
         return refuse("no command given; see 'sentorix-cli --help'");
     }

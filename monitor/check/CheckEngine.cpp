@@ -1,9 +1,11 @@
 #include "monitor/check/CheckEngine.h"
 
+#include "common/Clock.h"
 #include "common/DataFolder.h"
 #include "common/MailHandoff.h"
 #include "common/TextFile.h"
 #include "common/TimeText.h"
+#include "monitor/data/DocumentList.h"
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/MailSettingsStore.h"
 #include "monitor/data/MessageLogWriter.h"
@@ -16,7 +18,9 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <utility>
 
 namespace sentorix
 {
@@ -55,7 +59,20 @@ CheckEngine::CheckEngine(const CheckEngineParts& parts)
 
 CheckEngine::~CheckEngine()
 {
+    // A worker waiting for a message box would keep the wait below from ending.
+    m_parts.view.cancelPrompts();
     waitForWorkers();
+}
+
+void CheckEngine::stop()
+{
+    m_stop = true;
+    m_parts.view.cancelPrompts();
+}
+
+std::string CheckEngine::nowText() const
+{
+    return formatTimeText(m_parts.clock ? *m_parts.clock : systemClock());
 }
 
 void CheckEngine::setSessionSettings(const SessionSettings& settings)
@@ -68,6 +85,13 @@ SessionSettings CheckEngine::sessionSettings() const
 {
     std::lock_guard lock(m_settingsMutex);
     return m_sessionSettings;
+}
+
+SessionSettings CheckEngine::transferSettings() const
+{
+    SessionSettings settings = sessionSettings();
+    settings.stop = &m_stop;
+    return settings;
 }
 
 void CheckEngine::setBlinkStep(std::function<void()> step)
@@ -84,19 +108,14 @@ void CheckEngine::setStartupPrompt(std::function<void()> prompt)
 
 void CheckEngine::checkSelected()
 {
-    MonitorView& view = m_parts.view;
-    const int rows = view.rowCount();
-    std::vector<int> selected;
-    for (int row = 0; row < rows; ++row) {
-        if (view.isRowSelected(row))
-            selected.push_back(row);
-    }
+    const DocumentList& list = m_parts.list;
+    const std::vector<int> selected = list.selectedRows();
     if (selected.empty()) {
-        view.showMessage(kSelectToCheckText, MessageIcon::Information);
+        m_parts.view.showMessage(kSelectToCheckText, MessageIcon::Information);
         return;
     }
     for (int row : selected) {
-        const int index = view.rowToRecord(row);
+        const int index = list.rowToRecord(row);
         if (index < 0 || index >= m_parts.table.capacity())
             continue;
         bool marked = false;
@@ -113,7 +132,7 @@ void CheckEngine::checkSelected()
             }
         }
         if (marked)
-            view.refreshRow(index, row, false);
+            m_parts.view.recordChanged(index);
     }
     startCheckWorkers();
 }
@@ -125,8 +144,7 @@ void CheckEngine::checkAll()
     for (int index = 0; index < capacity; ++index) {
         if (!table.isUsed(index) || table.status(index) == DocumentStatus::Changed)
             continue;
-        const int row = m_parts.view.recordToRow(index);
-        if (row < 0)
+        if (m_parts.list.recordToRow(index) < 0)
             continue;
         bool marked = false;
         {
@@ -138,13 +156,15 @@ void CheckEngine::checkAll()
             }
         }
         if (marked)
-            m_parts.view.refreshRow(index, row, false);
+            m_parts.view.recordChanged(index);
     }
     startCheckWorkers();
 }
 
 void CheckEngine::startCheckWorkers()
 {
+    if (m_stop)
+        return;
     const int count = m_parts.options.takeWorkerCount();
     for (int i = 0; i < count; ++i) {
         {
@@ -181,13 +201,13 @@ void* CheckEngine::workerMain(void* engine)
 
 void CheckEngine::runWorker()
 {
-    UrlSession session(sessionSettings(), &m_share);
+    UrlSession session(transferSettings(), &m_share);
     t_workerSession = session.isOpen() ? &session : nullptr;
     struct Release {
         ~Release() { t_workerSession = nullptr; }
     } release;
     const int capacity = m_parts.table.capacity();
-    for (int index = 0; index < capacity; ++index) {
+    for (int index = 0; index < capacity && !m_stop; ++index) {
         if (m_parts.table.status(index) != DocumentStatus::Waiting)
             continue;
         if (!claim(index))
@@ -203,16 +223,23 @@ bool CheckEngine::claim(int index)
     if (!m_parts.table.claim(index))
         return false;
     m_heldByWorker[static_cast<std::size_t>(index)] = 1;
+    m_claimed.push_back(index);
     return true;
+}
+
+std::vector<int> CheckEngine::takeClaimed()
+{
+    std::lock_guard lock(m_claimMutex);
+    return std::exchange(m_claimed, {});
 }
 
 UrlSession* CheckEngine::sessionForCheck(std::unique_ptr<UrlSession>& own)
 {
     if (t_workerSession) {
-        t_workerSession->setSettings(sessionSettings());
+        t_workerSession->setSettings(transferSettings());
         return t_workerSession;
     }
-    own = std::make_unique<UrlSession>(sessionSettings(), &m_share);
+    own = std::make_unique<UrlSession>(transferSettings(), &m_share);
     return own->isOpen() ? own.get() : nullptr;
 }
 
@@ -244,15 +271,20 @@ std::string CheckEngine::unavailableReason(int index) const
 
 void CheckEngine::redrawRow(int index)
 {
-    const int row = m_parts.view.recordToRow(index);
-    if (row >= 0)
-        m_parts.view.refreshRow(index, row, false);
+    m_parts.view.recordChanged(index);
 }
 
 void CheckEngine::waitForWorkers()
 {
     std::unique_lock lock(m_workerMutex);
     m_workersDone.wait(lock, [this] { return m_workers == 0; });
+}
+
+bool CheckEngine::waitForWorkers(int timeoutMs)
+{
+    std::unique_lock lock(m_workerMutex);
+    return m_workersDone.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [this] { return m_workers == 0; });
 }
 
 int CheckEngine::runningWorkers() const
@@ -284,7 +316,9 @@ void CheckEngine::checkDocument(int index)
         break;
     }
     }
-    m_parts.table.setLastCheck(index, formatTimeText());
+    // A check that stop() ended did not happen: its document waits with its old time.
+    if (!(m_stop && m_parts.table.status(index) == DocumentStatus::Waiting))
+        m_parts.table.setLastCheck(index, nowText());
     redrawRow(index);
 }
 
@@ -296,12 +330,12 @@ void CheckEngine::armStartupTimers()
     const OptionsRecord options = m_parts.options.get();
     if (options.periodicCheck == 1) {
         m_parts.timers.armTimer(kPeriodicTimer, periodicPeriodMs(options.checkIntervalMinutes));
-        periodicTimerArmed = 1;
+        m_periodicTimerArmed = 1;
     }
     m_parts.timers.armTimer(kPromptTimer, kPromptDelayMs);
     if (options.sendEmail == 1) {
         m_parts.timers.armTimer(kMailTimer, kMailPeriodMs);
-        mailTimerArmed = 1;
+        m_mailTimerArmed = 1;
     }
     if (options.startupCheck == 1)
         m_parts.timers.armTimer(kStartupTimer, kStartupDelayMs);
@@ -319,7 +353,7 @@ void CheckEngine::onViewTimer(int id)
         break;
     case kPromptTimer:
         m_parts.timers.stopTimer(kPromptTimer);
-        if (m_parts.view.rowCount() == 0 && m_startupPrompt)
+        if (m_parts.list.rowCount() == 0 && m_startupPrompt)
             m_startupPrompt();
         break;
     case kMailTimer:
@@ -338,22 +372,22 @@ void CheckEngine::applyTimerOptions()
 {
     const OptionsRecord options = m_parts.options.get();
     if (options.periodicCheck == 1) {
-        if (periodicTimerArmed == 1)
+        if (m_periodicTimerArmed == 1)
             m_parts.timers.stopTimer(kPeriodicTimer);
         m_parts.timers.armTimer(kPeriodicTimer, periodicPeriodMs(options.checkIntervalMinutes));
-        periodicTimerArmed = 1;
+        m_periodicTimerArmed = 1;
     } else {
-        if (periodicTimerArmed == 1)
+        if (m_periodicTimerArmed == 1)
             m_parts.timers.stopTimer(kPeriodicTimer);
-        periodicTimerArmed = 0;
+        m_periodicTimerArmed = 0;
     }
     if (options.sendEmail == 1) {
         m_parts.timers.armTimer(kMailTimer, kMailPeriodMs);
-        mailTimerArmed = 1;
+        m_mailTimerArmed = 1;
     } else {
-        if (mailTimerArmed == 1)
+        if (m_mailTimerArmed == 1)
             m_parts.timers.stopTimer(kMailTimer);
-        mailTimerArmed = 0;
+        m_mailTimerArmed = 0;
     }
 }
 
@@ -375,15 +409,15 @@ void CheckEngine::notifyEvent(int index, DocumentStatus event)
         return;
     }
     if (selectFlag == 1)
-        m_parts.view.selectRecordRow(index);
-    if (mailTimerArmed == 1)
+        m_parts.view.selectRecord(index);
+    if (m_mailTimerArmed == 1)
         appendMessageEntry(m_parts.table, index, event, m_parts.mail, m_parts.notified,
-                           m_parts.dataFolder);
+                           m_parts.dataFolder, m_parts.clock ? *m_parts.clock : systemClock());
 }
 
 void CheckEngine::startBlink()
 {
-    if (trayMode == 1)
+    if (m_trayMode == 1)
         m_parts.view.startBlink();
 }
 
@@ -415,8 +449,7 @@ void CheckEngine::runMailer()
     if (m_parts.mail.get().markNotifiedChecked != 1)
         return;
     m_parts.notified.consume([this](int index) {
-        const int row = m_parts.view.recordToRow(index);
-        if (row < 0 || index >= m_parts.table.capacity())
+        if (m_parts.list.recordToRow(index) < 0 || index >= m_parts.table.capacity())
             return false;
         // A document that a worker is checking again gets its status from that check; marking
         // it Checked now would let a request hand it to a second worker meanwhile.
@@ -429,7 +462,7 @@ void CheckEngine::runMailer()
             }
         }
         if (marked)
-            m_parts.view.refreshRow(index, row, false);
+            m_parts.view.recordChanged(index);
         return true;
     });
 }

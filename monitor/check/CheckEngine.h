@@ -5,11 +5,12 @@
 // to five detached worker threads; each worker walks the DocumentTable once and claims every
 // Waiting document (Waiting -> Retrieving, one atomic step under the engine's claim lock, which
 // also records that a worker holds the document), then fetches and compares it. A worker
-// reaches the window only through MonitorView, whose implementation carries each call out on
-// the UI thread before the worker goes on. The program never joins the workers;
-// waitForWorkers() lets the command-line front end and the tests wait for them, and the
-// destructor waits too, so an engine is never destroyed under a running worker (the windowed
-// monitor ends the process without destroying it).
+// reaches the window only through the reports of MonitorView, which never wait for the UI
+// thread (only a message box does). The DocumentList is read on the UI thread only. The
+// program never joins the workers; waitForWorkers() lets the front ends and the tests wait for
+// them, and the destructor waits too, so an engine is never destroyed under a running worker.
+// stop() asks running transfers to end and lets no worker start another check, so the UI
+// thread may stop and destroy an engine while workers run.
 #pragma once
 
 #include "monitor/check/TimerHost.h"
@@ -28,6 +29,8 @@
 namespace sentorix
 {
 
+class Clock;
+class DocumentList;
 class DocumentTable;
 class OptionsStore;
 class MailSettingsStore;
@@ -57,9 +60,11 @@ struct CheckEngineParts {
     MailSettingsStore& mail;
     NotifiedList& notified;
     MonitorView& view;
+    DocumentList& list; // the UI thread's list: requests read its rows and selection
     TimerHost& timers;
     SoundPlayer& sound;
     ProgramLauncher& launcher;
+    const Clock* clock = nullptr; // the time of "Last Check" texts; null: the system clock
 };
 
 // Session settings for production: the default bounds, and the system's certificate store
@@ -74,11 +79,16 @@ public:
     CheckEngine(const CheckEngine&) = delete;
     CheckEngine& operator=(const CheckEngine&) = delete;
 
-    // Flags of the document list window. trayMode is set by the window (1 while hidden in the
-    // tray); the two timer flags are kept by the timer operations below.
-    std::atomic<int> periodicTimerArmed{0};
-    std::atomic<int> mailTimerArmed{0};
-    std::atomic<int> trayMode{0};
+    // Flags of the document list window, readable from any thread. The tray mode is set by
+    // the window (true while it is hidden in the tray); the two timer flags are kept by the
+    // timer operations below.
+    void setTrayMode(bool inTray) { m_trayMode = inTray ? 1 : 0; }
+    bool trayMode() const { return m_trayMode == 1; }
+    bool periodicTimerArmed() const { return m_periodicTimerArmed == 1; }
+    bool mailTimerArmed() const { return m_mailTimerArmed == 1; }
+    // For a front end without timers: MessageLog entries are written while this is set, as
+    // while the monitor's mail timer runs.
+    void setMailTimerArmed(bool armed) { m_mailTimerArmed = armed ? 1 : 0; }
 
     // Bounds and trust for the transfers of checks started from now on.
     void setSessionSettings(const SessionSettings& settings);
@@ -132,7 +142,18 @@ public:
     std::string unavailableReason(int index) const;
 
     // --- workers ---
+    // Any thread: asks every running transfer to end and keeps workers from starting another
+    // check; the documents they still held go back to Waiting. Message boxes that workers wait
+    // for are given their default answer. Requests after stop() start no workers.
+    void stop();
+    bool stopRequested() const { return m_stop.load(); }
+    // The documents workers claimed since the last call, in claim order (each once per
+    // claim), and forgets them: what a request had checked once its workers are done.
+    std::vector<int> takeClaimed();
     void waitForWorkers();
+    // Waits at most `timeoutMs`; true when no worker runs. A UI thread waits in these steps and
+    // delivers its view's reports in between, so a worker's message box is shown meanwhile.
+    bool waitForWorkers(int timeoutMs);
     int runningWorkers() const;
 
     // The exit sequence's file steps: deletes the temporary files of the DataFolder and saves
@@ -149,6 +170,7 @@ private:
     // Unavailable status keeps `reason`, any other clears the document's reason.
     void finishCheck(int index, DocumentStatus status, const std::string& reason = {});
     void redrawRow(int index);
+    std::string nowText() const;
     void announce(int index, DocumentStatus event);
     void failCheck(int index, bool notify, const std::string& reason);
     // The worker's own session, settings refreshed; or, off a worker, one made in `own`.
@@ -161,6 +183,10 @@ private:
     // all before the new content replaces the old.
     void recordChange(int index);
     void keepPreviousVersion(int index);
+    // A check ended by stop(): the document goes back to Waiting, its stored files untouched.
+    void interruptCheck(int index, StreamComparison& body);
+    // The session settings in force, with the engine's stop flag.
+    SessionSettings transferSettings() const;
     // Ends a later web or FTP fetch once compared; true when the document ended Changed.
     bool endLaterFetch(int index, bool changed, StreamComparison& body,
                        const std::string& contentPath);
@@ -186,6 +212,12 @@ private:
 
     // DNS cache and TLS sessions shared by all workers; each worker keeps its own connections.
     ConnectionShare m_share;
+    std::vector<int> m_claimed;
+
+    std::atomic<int> m_periodicTimerArmed{0};
+    std::atomic<int> m_mailTimerArmed{0};
+    std::atomic<int> m_trayMode{0};
+    std::atomic<bool> m_stop{false};
 
     mutable std::mutex m_workerMutex;
     std::condition_variable m_workersDone;

@@ -163,20 +163,4 @@ std::string formatChanges(const DocumentChanges& changes)
     return out;
 }
 
-void removePreviousVersions(const std::string& dataFolder, const std::string& displayName)
-{
-    removeFile(recordFilePath(dataFolder, displayName, kPreviousExtension));
-    removeFile(recordFilePath(dataFolder, displayName, kPreviousMiddleExtension));
-}
-
-void renamePreviousVersions(const std::string& dataFolder, const std::string& from,
-                            const std::string& to)
-{
-    for (const char* extension : {kPreviousExtension, kPreviousMiddleExtension}) {
-        const std::string source = recordFilePath(dataFolder, from, extension);
-        if (fileExists(source))
-            std::rename(source.c_str(), recordFilePath(dataFolder, to, extension).c_str());
-    }
-}
-
 } // namespace sentorix

@@ -50,12 +50,4 @@ std::string diffTimeText(std::time_t when);
 // their check times, or one line for binary or too large versions, or the two counts.
 std::string formatChanges(const DocumentChanges& changes);
 
-// Removes a document's previous versions (with the document, or when an edit discards its
-// content).
-void removePreviousVersions(const std::string& dataFolder, const std::string& displayName);
-
-// Gives the previous versions the document's new name (a rename that keeps the content).
-void renamePreviousVersions(const std::string& dataFolder, const std::string& from,
-                            const std::string& to);
-
 } // namespace sentorix

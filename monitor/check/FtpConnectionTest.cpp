@@ -14,8 +14,9 @@ FtpTestOutcome runFtpConnectionTest(const FtpTarget& target, const Credentials& 
                                     const std::atomic<bool>* cancel)
 {
     auto cancelled = [cancel] { return cancel && cancel->load(); };
-    UrlSession session(settings);
-    session.setCancelFlag(cancel);
+    SessionSettings cancellable = settings;
+    cancellable.stop = cancel;
+    UrlSession session(cancellable);
 
     progress(kFtpConnecting);
     if (!session.isOpen() ||

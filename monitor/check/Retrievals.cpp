@@ -150,6 +150,10 @@ void CheckEngine::checkWebDocument(int index, bool page)
     const FetchResult fetched = session->fetchWeb(
         request.url, request.credentials,
         [&guarded](const char* data, std::size_t size) { return guarded.feed(data, size); });
+    if (fetched.status == FetchStatus::Stopped) {
+        interruptCheck(index, body);
+        return;
+    }
 
     // A body that could not be stored is not announced (as a ContentFile or TempFile that
     // cannot be created); a URL that cannot be opened, an HTTP error, a body that stops
@@ -247,9 +251,7 @@ void CheckEngine::checkWebDocument(int index, bool page)
 
     if (endLaterFetch(index, changed, body, contentPath) &&
         m_parts.options.get().openChangedPage == 1) {
-        const int row = m_parts.view.recordToRow(index);
-        if (row >= 0)
-            m_parts.view.openDocument(row, false);
+        m_parts.view.openDocument(index, false);
     }
 }
 
@@ -291,6 +293,10 @@ void CheckEngine::checkFtpFile(int index)
         session->fetchFtp(*target, credentials, [&guarded](const char* data, std::size_t size) {
             return guarded.feed(data, size);
         });
+    if (fetched.status == FetchStatus::Stopped) {
+        interruptCheck(index, body);
+        return;
+    }
 
     // No connection, no directory, no file, or a download that could not be written is a
     // failed download, announced; only a TempFile that cannot be created for a later fetch
@@ -370,6 +376,12 @@ void CheckEngine::holdStatus(int index, DocumentStatus status)
 {
     std::lock_guard lock(m_claimMutex);
     m_parts.table.setStatus(index, status);
+}
+
+void CheckEngine::interruptCheck(int index, StreamComparison& body)
+{
+    body.discard();
+    finishCheck(index, DocumentStatus::Waiting);
 }
 
 // The end of a later fetch whose comparison is done: Checked when nothing changed; else the

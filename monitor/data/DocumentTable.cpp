@@ -3,7 +3,7 @@
 #include "common/DataFolder.h"
 #include "common/FixedText.h"
 #include "common/TextFile.h"
-#include "monitor/data/MonitorView.h"
+#include "monitor/data/DocumentList.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -342,6 +342,12 @@ std::string recordFilePath(const std::string& dataFolder, const std::string& dis
     return joinPath(dataFolder, displayName + extension);
 }
 
+void removePreviousVersions(const std::string& dataFolder, const std::string& displayName)
+{
+    removeFile(recordFilePath(dataFolder, displayName, kPreviousExtension));
+    removeFile(recordFilePath(dataFolder, displayName, kPreviousMiddleExtension));
+}
+
 void saveRecord(const DocumentTable& table, int index, const std::string& dataFolder)
 {
     // The stored form is made in a copy, so the slot keeps plain credentials for the workers.
@@ -355,7 +361,7 @@ void saveRecord(const DocumentTable& table, int index, const std::string& dataFo
                        sizeof stored);
 }
 
-int loadAllRecords(DocumentTable& table, const std::string& dataFolder, MonitorView* view)
+int loadAllRecords(DocumentTable& table, const std::string& dataFolder, DocumentList* list)
 {
     DIR* folder = ::opendir(dataFolder.c_str());
     if (!folder)
@@ -387,9 +393,9 @@ int loadAllRecords(DocumentTable& table, const std::string& dataFolder, MonitorV
     }
     ::closedir(folder);
 
-    if (view) {
+    if (list) {
         for (int j = 0; j < loaded; ++j)
-            view->refreshRow(j, j, true);
+            list->insertRow(j, j);
     }
     return loaded;
 }

@@ -23,7 +23,7 @@
 namespace sentorix
 {
 
-class MonitorView;
+class DocumentList;
 
 class DocumentTable
 {
@@ -86,14 +86,18 @@ inline constexpr const char* kMiddleExtension = ".middle";
 inline constexpr const char* kPreviousExtension = ".previous";
 inline constexpr const char* kPreviousMiddleExtension = ".prevmid";
 
+// Removes a document's previous versions: with the document, or when an edit discards the
+// content they were replaced by.
+void removePreviousVersions(const std::string& dataFolder, const std::string& displayName);
+
 // Writes the slot's record (credentials in their stored form, produced in a copy) to its
 // ".data" file; a file that cannot be written is skipped silently.
 void saveRecord(const DocumentTable& table, int index, const std::string& dataFolder);
 
 // Fills the table from the "*.data" files of the DataFolder, in the order the file system
-// returns them, then inserts one row per loaded record through `view` (may be null).
-// Returns the number of records loaded.
-int loadAllRecords(DocumentTable& table, const std::string& dataFolder, MonitorView* view);
+// returns them, then inserts one row per loaded record into `list` (may be null), at the
+// position of its slot. Returns the number of records loaded.
+int loadAllRecords(DocumentTable& table, const std::string& dataFolder, DocumentList* list);
 
 // The last step before the program quits: every used slot is written, a Retrieving status
 // stored as Waiting.

@@ -1,5 +1,6 @@
 #include "monitor/data/MessageLogWriter.h"
 
+#include "common/Clock.h"
 #include "common/FixedText.h"
 #include "common/MailHandoff.h"
 #include "common/TimeText.h"
@@ -13,6 +14,13 @@ namespace sentorix
 void appendMessageEntry(const DocumentTable& table, int index, DocumentStatus event,
                         const MailSettingsStore& mail, NotifiedList& notified,
                         const std::string& dataFolder)
+{
+    appendMessageEntry(table, index, event, mail, notified, dataFolder, systemClock());
+}
+
+void appendMessageEntry(const DocumentTable& table, int index, DocumentStatus event,
+                        const MailSettingsStore& mail, NotifiedList& notified,
+                        const std::string& dataFolder, const Clock& clock)
 {
     const MailSettings settings = mail.get();
     const char* eventText = nullptr;
@@ -31,9 +39,9 @@ void appendMessageEntry(const DocumentTable& table, int index, DocumentStatus ev
         return;
 
     const DocumentRecord record = table.get(index);
-    const std::string entry =
-        formatMessageEntry(formatTimeText(), eventText, std::string(fieldText(record.displayName)),
-                           std::string(fieldText(record.location)));
+    const std::string entry = formatMessageEntry(formatTimeText(clock), eventText,
+                                                 std::string(fieldText(record.displayName)),
+                                                 std::string(fieldText(record.location)));
     if (!appendToMessageLog(dataFolder, entry))
         return; // the entry is lost without a message
 

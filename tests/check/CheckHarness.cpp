@@ -84,21 +84,15 @@ std::vector<std::vector<std::string>> RecordingLauncher::calls() const
     return m_calls;
 }
 
-void CountingView::refreshRow(int record, int row, bool insert)
+std::tm FixedClock::localNow() const
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!insert)
-            ++m_redraws[record];
-    }
-    m_inner.refreshRow(record, row, insert);
-}
-
-int CountingView::redraws(int record) const
-{
-    std::lock_guard lock(m_mutex);
-    const auto it = m_redraws.find(record);
-    return it == m_redraws.end() ? 0 : it->second;
+    std::tm when{};
+    when.tm_year = 2011 - 1900;
+    when.tm_mon = 4;
+    when.tm_mday = 7;
+    when.tm_hour = 9;
+    when.tm_min = 3;
+    return when;
 }
 
 SessionSettings testSessionSettings()
@@ -120,8 +114,10 @@ EngineHarness::EngineHarness(int capacity, std::string folder)
     // Nothing of a test's traffic to 127.0.0.1 may go through a proxy of the machine.
     setenv("no_proxy", "127.0.0.1,localhost", 1);
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
-    CheckEngineParts parts{dataFolder, installDir.path(), table,  options, mail,
-                           notified,   counting,          timers, sound,   launcher};
+    view.setList(&list);
+    CheckEngineParts parts{
+        dataFolder, installDir.path(), table, options, mail, notified, view, list, timers,
+        sound,      launcher,          &clock};
     engine = std::make_unique<CheckEngine>(parts);
     engine->setSessionSettings(testSessionSettings());
 }
@@ -150,7 +146,7 @@ int EngineHarness::add(const DocumentSpec& spec)
     record.status = static_cast<int32_t>(spec.status);
     const int index = table.findFreeSlot();
     table.put(index, record);
-    view.appendRow(index);
+    list.appendRow(index);
     return index;
 }
 
@@ -158,8 +154,27 @@ DocumentStatus EngineHarness::check(int index)
 {
     table.setStatus(index, DocumentStatus::Waiting);
     engine->startCheckWorkers();
-    engine->waitForWorkers();
+    settle();
     return table.status(index);
+}
+
+void EngineHarness::settle()
+{
+    while (!engine->waitForWorkers(5))
+        view.deliverReports();
+    view.deliverReports();
+}
+
+std::vector<int> EngineHarness::selected()
+{
+    view.deliverReports();
+    return list.selectedRecords();
+}
+
+int EngineHarness::redraws(int record)
+{
+    view.deliverReports();
+    return view.redraws(record);
 }
 
 std::string EngineHarness::contentPath(int index) const

@@ -6,14 +6,17 @@
 
 #include "tests/support/TestSupport.h"
 
+#include "common/Clock.h"
+
 #include "monitor/check/CheckEngine.h"
-#include "monitor/check/HeadlessView.h"
+#include "monitor/data/DocumentList.h"
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/MailSettingsStore.h"
 #include "monitor/data/NotifiedList.h"
 #include "monitor/data/Options.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
+#include "tools/HeadlessView.h"
 
 #include <atomic>
 #include <functional>
@@ -68,43 +71,44 @@ private:
     std::vector<std::vector<std::string>> m_calls;
 };
 
-// Counts the row redraws of each record that workers request, to see how often a document
-// was checked (a claim and the end of a check each redraw the row once).
-class CountingView final : public MonitorView
+// The harness's view as the engine sees it: the HeadlessView, and a hook that runs on the
+// worker itself when it starts the blink, right after an event was announced, so a test can
+// look at the files at that moment. Set the hook before checks start.
+class HookedView final : public MonitorView
 {
 public:
-    explicit CountingView(HeadlessView& inner) : m_inner(inner) {}
-    int redraws(int record) const;
+    explicit HookedView(HeadlessView& inner) : m_inner(inner) {}
+    std::function<void()> onStartBlink;
 
-    int rowCount() override { return m_inner.rowCount(); }
-    bool isRowSelected(int row) override { return m_inner.isRowSelected(row); }
-    int rowToRecord(int row) override { return m_inner.rowToRecord(row); }
-    int recordToRow(int record) override { return m_inner.recordToRow(record); }
-    void refreshRow(int record, int row, bool insert) override;
-    void selectRecordRow(int record) override { m_inner.selectRecordRow(record); }
+    void recordChanged(int record) override { m_inner.recordChanged(record); }
+    void selectRecord(int record) override { m_inner.selectRecord(record); }
     void startBlink() override
     {
         if (onStartBlink)
             onStartBlink();
         m_inner.startBlink();
     }
-    void showMessage(const std::string& text, MessageIcon icon) override
+    void openDocument(int record, bool showMessages) override
     {
-        m_inner.showMessage(text, icon);
+        m_inner.openDocument(record, showMessages);
     }
-    void openDocument(int row, bool showMessages) override
+    MessageAnswer showMessage(const std::string& text, MessageIcon icon,
+                              MessageButtons buttons) override
     {
-        m_inner.openDocument(row, showMessages);
+        return m_inner.showMessage(text, icon, buttons);
     }
-
-    // Run on the worker when it starts the blink, right after an event was announced: a test
-    // looks at the files at that moment. Set it before checks start.
-    std::function<void()> onStartBlink;
+    void cancelPrompts() override { m_inner.cancelPrompts(); }
 
 private:
     HeadlessView& m_inner;
-    mutable std::mutex m_mutex;
-    std::map<int, int> m_redraws;
+};
+
+// A clock that stands at kHarnessTimeText.
+inline constexpr const char* kHarnessTimeText = "2011/05/07 [09:03:00]";
+class FixedClock final : public Clock
+{
+public:
+    std::tm localNow() const override;
 };
 
 // Short bounds, so the tests of dead servers end in a second or two.
@@ -134,6 +138,13 @@ public:
     int add(const DocumentSpec& spec);
     // Marks one document Waiting, starts workers and waits until they are done.
     DocumentStatus check(int index);
+    // Waits for the workers as a UI thread does (delivering the view's reports meanwhile),
+    // then delivers what is left.
+    void settle();
+    // After settle(): the list's selected records, and the redraws a record's row got (a claim
+    // and the end of a check each redraw it once).
+    std::vector<int> selected();
+    int redraws(int record);
 
     std::string contentPath(int index) const;
     std::string middlePath(int index) const;
@@ -149,11 +160,13 @@ public:
     OptionsStore options;
     MailSettingsStore mail;
     NotifiedList notified;
+    DocumentList list{table};
     HeadlessView view;
-    CountingView counting{view};
+    HookedView hooks{view};
     RecordingTimers timers;
     RecordingSound sound;
     RecordingLauncher launcher;
+    FixedClock clock;
     std::unique_ptr<CheckEngine> engine;
 };
 

@@ -40,8 +40,8 @@ protected:
         MailSettings settings{};
         settings.sendOnChange = 1;
         h.mail.set(settings);
-        h.engine->mailTimerArmed = 1;
-        h.engine->trayMode = 1;
+        h.engine->setMailTimerArmed(true);
+        h.engine->setTrayMode(true);
     }
 
     DiskState diskState(int index) const
@@ -67,10 +67,10 @@ protected:
     std::optional<DiskState> stateWhenAnnounced(int index, const std::function<void()>& change)
     {
         std::optional<DiskState> seen;
-        h.counting.onStartBlink = [&] { seen = diskState(index); };
+        h.hooks.onStartBlink = [&] { seen = diskState(index); };
         change();
         EXPECT_EQ(h.check(index), DocumentStatus::Changed);
-        h.counting.onStartBlink = nullptr;
+        h.hooks.onStartBlink = nullptr;
         return seen;
     }
 

@@ -115,7 +115,7 @@ TEST_F(FtpRetrieval, LocationWithoutSeparatorIsUnavailableSilently)
     const int doc = addFtp("myserver");
     EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable);
     EXPECT_EQ(h.sound.played(), kNothing);
-    EXPECT_TRUE(h.view.selectedRecords().empty());
+    EXPECT_TRUE(h.selected().empty());
 }
 
 TEST_F(FtpRetrieval, ServerSideFailuresAreAnnouncedAndKeepTheContent)

@@ -34,13 +34,19 @@ std::string messageLogPath(const EngineHarness& h)
     return h.dataFolder + "/Postavo.msg";
 }
 
+// One action's setting for each event: the event's own and the other event's.
+struct Flags {
+    int32_t changed;
+    int32_t unavailable;
+};
+
 struct NotifyCase {
     DocumentStatus event;
-    int32_t sound;       // soundOnChange / soundOnUnavailable
-    int32_t select;      // selectOnChange / selectOnUnavailable
-    int mailTimer;       // mailTimerArmed
-    int32_t sendOnEvent; // sendOnChange / sendOnUnavailable
-    const char* played;  // the sound file, or "" for none
+    Flags sound;        // soundOnChange / soundOnUnavailable
+    Flags select;       // selectOnChange / selectOnUnavailable
+    int mailTimer;      // the mail timer armed
+    Flags send;         // sendOnChange / sendOnUnavailable
+    const char* played; // the sound file, or "" for none
     bool selected;
     bool entry;
 };
@@ -49,39 +55,51 @@ TEST(NotifyEvent, EachActionFollowsItsOwnSetting)
 {
     const DocumentStatus Changed = DocumentStatus::Changed;
     const DocumentStatus Unavailable = DocumentStatus::Unavailable;
+    // Each event's own flag on with the other's off, and off with the other's on, so an
+    // event that read the other event's flags fails.
     const NotifyCase cases[] = {
-        // Window visible, e-mail off: sound and selection, no entry.
-        {Changed, 1, 1, 0, 1, "Sentorix.sound", true, false},
-        {Unavailable, 1, 1, 0, 1, "Sentorix.alert", true, false},
-        {Changed, 0, 0, 0, 1, "", false, false},
-        {Unavailable, 0, 1, 1, 1, "", true, true},
+        {Changed, {1, 0}, {1, 0}, 1, {1, 0}, "Sentorix.sound", true, true},
+        {Changed, {0, 1}, {0, 1}, 1, {0, 1}, "", false, false},
+        {Unavailable, {0, 1}, {0, 1}, 1, {0, 1}, "Sentorix.alert", true, true},
+        {Unavailable, {1, 0}, {1, 0}, 1, {1, 0}, "", false, false},
+        // The actions apart: each setting alone.
+        {Changed, {1, 1}, {0, 0}, 0, {1, 1}, "Sentorix.sound", false, false},
+        {Changed, {0, 0}, {1, 1}, 0, {1, 1}, "", true, false},
+        {Unavailable, {0, 0}, {0, 0}, 1, {1, 1}, "", false, true},
         // E-mail on, but the mail settings do not ask for this event.
-        {Unavailable, 1, 0, 1, 0, "Sentorix.alert", false, false},
-        {Changed, 1, 0, 1, 1, "Sentorix.sound", false, true},
+        {Unavailable, {1, 1}, {0, 0}, 1, {1, 0}, "Sentorix.alert", false, false},
+        // The mail settings ask, but the mail timer is not armed.
+        {Changed, {0, 0}, {0, 0}, 0, {1, 1}, "", false, false},
     };
     for (const NotifyCase& c : cases) {
         EngineHarness h;
         const int index = addDoc(h, "Syslog");
         OptionsRecord options = h.options.get();
-        options.soundOnChange = options.soundOnUnavailable = c.sound;
-        options.selectOnChange = options.selectOnUnavailable = c.select;
+        options.soundOnChange = c.sound.changed;
+        options.soundOnUnavailable = c.sound.unavailable;
+        options.selectOnChange = c.select.changed;
+        options.selectOnUnavailable = c.select.unavailable;
         h.options.set(options);
         MailSettings mail{};
-        mail.sendOnChange = mail.sendOnUnavailable = c.sendOnEvent;
+        mail.sendOnChange = c.send.changed;
+        mail.sendOnUnavailable = c.send.unavailable;
         h.mail.set(mail);
-        h.engine->mailTimerArmed = c.mailTimer;
+        h.engine->setMailTimerArmed(c.mailTimer == 1);
 
+        const int caseNumber = static_cast<int>(&c - cases);
         h.engine->notifyEvent(index, c.event);
         const std::vector<std::string> expected =
             *c.played ? std::vector<std::string>{c.played} : std::vector<std::string>{};
-        EXPECT_EQ(h.sound.played(), expected);
-        EXPECT_EQ(h.view.selectedRecords().size(), c.selected ? 1u : 0u);
-        EXPECT_EQ(exists(messageLogPath(h)), c.entry);
+        EXPECT_EQ(h.sound.played(), expected) << "case " << caseNumber;
+        EXPECT_EQ(h.selected().size(), c.selected ? 1u : 0u) << "case " << caseNumber;
+        EXPECT_EQ(exists(messageLogPath(h)), c.entry) << "case " << caseNumber;
         if (c.entry) {
+            // The clock of the harness stands still, so the entry is known to the byte.
             const std::string log = readFile(messageLogPath(h));
-            const char* event =
-                c.event == Changed ? " Changed: Syslog\r\r\n" : " Unable to retrieve: Syslog\r\r\n";
-            EXPECT_NE(log.find(event), std::string::npos) << log;
+            const std::string event = c.event == Changed ? "Changed" : "Unable to retrieve";
+            EXPECT_NE(log.find(std::string(kHarnessTimeText) + " " + event + ": Syslog\r\r\n"),
+                      std::string::npos)
+                << log;
             EXPECT_NE(log.find("/nowhere/Syslog\r\r\n\r\r\n"), std::string::npos) << log;
         }
     }
@@ -92,9 +110,9 @@ TEST(NotifyEvent, SelectionAddsToTheRowsAlreadySelected)
     EngineHarness h;
     const int first = addDoc(h, "first");
     const int second = addDoc(h, "second");
-    h.view.setRowSelected(h.view.recordToRow(first), true);
+    h.list.setRowSelected(h.list.recordToRow(first), true);
     h.engine->notifyEvent(second, DocumentStatus::Changed);
-    EXPECT_EQ(h.view.selectedRecords(), (std::vector<int>{first, second}));
+    EXPECT_EQ(h.selected(), (std::vector<int>{first, second}));
 }
 
 TEST(StartBlink, OnlyWhileHiddenInTheTray)
@@ -102,7 +120,7 @@ TEST(StartBlink, OnlyWhileHiddenInTheTray)
     EngineHarness h;
     h.engine->startBlink();
     EXPECT_EQ(h.view.blinkRequests(), 0);
-    h.engine->trayMode = 1;
+    h.engine->setTrayMode(1 == 1);
     h.engine->startBlink();
     EXPECT_EQ(h.view.blinkRequests(), 1);
 }
@@ -119,11 +137,11 @@ TEST(StartBlink, ChangeFoundInTrayModeBlinksWithTheOtherAnnouncements)
         spec.location = source;
         const int index = h.add(spec);
         ASSERT_EQ(h.check(index), DocumentStatus::Ready);
-        h.engine->trayMode = tray;
+        h.engine->setTrayMode(tray == 1);
         writeFile(source, "two");
         ASSERT_EQ(h.check(index), DocumentStatus::Changed);
         EXPECT_EQ(h.sound.played(), std::vector<std::string>{"Sentorix.sound"});
-        EXPECT_EQ(h.view.selectedRecords(), std::vector<int>{index});
+        EXPECT_EQ(h.selected(), std::vector<int>{index});
         EXPECT_FALSE(exists(messageLogPath(h))) << "e-mail is off";
         EXPECT_EQ(h.view.blinkRequests(), tray);
     }
@@ -139,7 +157,7 @@ struct MailerHarness : EngineHarness {
         settings.sendOnUnavailable = 1;
         settings.markNotifiedChecked = markChecked;
         mail.set(settings);
-        engine->mailTimerArmed = 1;
+        engine->setMailTimerArmed(true);
         doc = addDoc(*this, "failing");
     }
     // A check that cannot fetch the document, announced as Unavailable.
@@ -185,7 +203,7 @@ TEST(RunMailer, DocumentWithoutRowKeepsItsSlot)
 {
     MailerHarness h(1);
     h.failOnce();
-    h.view.removeRecordRow(h.doc);
+    h.list.removeRow(h.list.recordToRow(h.doc));
     h.engine->runMailer();
     EXPECT_EQ(h.notified.at(0), h.doc);
     EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Unavailable);
@@ -214,11 +232,11 @@ TEST(RunMailer, DocumentBeingCheckedAgainIsLeftToItsWorker)
     EXPECT_EQ(h.launcher.calls().size(), 1u);
     EXPECT_EQ(h.notified.at(0), NotifiedList::kEmpty);
     EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Retrieving);
-    h.view.selectAllRows();
+    h.list.selectAllRows();
     h.engine->checkSelected();
-    h.engine->waitForWorkers();
+    h.settle();
 
-    EXPECT_EQ(h.counting.redraws(h.doc), 2 + 3) << "the failed check, then one more";
+    EXPECT_EQ(h.redraws(h.doc), 2 + 3) << "the failed check, then one more";
     EXPECT_EQ(h.table.status(h.doc), DocumentStatus::Unavailable);
 }
 

@@ -72,12 +72,12 @@ TEST(CheckRequests, MarkOnlyWhatTheRequestMayTouch)
         EngineHarness h;
         const int index = addLocal(h, "doc", DocumentStatus::Checked);
         h.table.setStatus(index, static_cast<DocumentStatus>(c.status));
-        h.view.selectAllRows();
+        h.list.selectAllRows();
         if (c.request == Request::Selected)
             h.engine->checkSelected();
         else
             h.engine->checkAll();
-        h.engine->waitForWorkers();
+        h.settle();
         const std::string what = "status " + std::to_string(c.status) +
                                  (c.request == Request::Selected ? " selected" : " all");
         EXPECT_EQ(wasChecked(h, index), c.checked) << what;
@@ -94,16 +94,16 @@ TEST(CheckRequests, OnlyListedAndSelectedDocumentsAreMarked)
     const int selected = addLocal(h, "selected", DocumentStatus::Checked);
     const int other = addLocal(h, "other", DocumentStatus::Checked);
     const int unlisted = addLocal(h, "unlisted", DocumentStatus::Checked);
-    h.view.removeRecordRow(unlisted);
-    h.view.setRowSelected(h.view.recordToRow(selected), true);
+    h.list.removeRow(h.list.recordToRow(unlisted));
+    h.list.setRowSelected(h.list.recordToRow(selected), true);
 
     h.engine->checkSelected();
-    h.engine->waitForWorkers();
+    h.settle();
     EXPECT_TRUE(wasChecked(h, selected));
     EXPECT_FALSE(wasChecked(h, other));
 
     h.engine->checkAll();
-    h.engine->waitForWorkers();
+    h.settle();
     EXPECT_TRUE(wasChecked(h, other));
     EXPECT_FALSE(wasChecked(h, unlisted)) << "a document without a row is left alone";
     EXPECT_EQ(h.table.status(unlisted), DocumentStatus::Checked);
@@ -118,15 +118,15 @@ TEST(CheckRequests, NoSelectionShowsTheMessageAndStartsNoWorker)
     h.options.set(options);
 
     h.engine->checkSelected();
-    h.engine->waitForWorkers();
+    h.settle();
     EXPECT_EQ(h.view.messages(), std::vector<std::string>{kSelectToCheckText});
     EXPECT_EQ(h.options.get().workerThreads, 9);
 
     // With a selection that marks nothing (a Changed document) workers are still started.
     h.table.setStatus(0, DocumentStatus::Changed);
-    h.view.selectAllRows();
+    h.list.selectAllRows();
     h.engine->checkSelected();
-    h.engine->waitForWorkers();
+    h.settle();
     EXPECT_EQ(h.options.get().workerThreads, 1);
 }
 
@@ -140,7 +140,7 @@ TEST(CheckRequests, WorkerCountOutsideOneToFiveBecomesOne)
         options.workerThreads = stored;
         h.options.set(options);
         h.engine->checkAll();
-        h.engine->waitForWorkers();
+        h.settle();
         EXPECT_EQ(h.options.get().workerThreads, inForce) << stored;
         EXPECT_TRUE(wasChecked(h, index)) << stored;
     }
@@ -157,9 +157,9 @@ TEST(CheckWorkers, EveryWaitingDocumentIsClaimedExactlyOnce)
         options.workerThreads = workers;
         h.options.set(options);
         h.engine->startCheckWorkers();
-        h.engine->waitForWorkers();
+        h.settle();
         for (int i = 0; i < documents; ++i) {
-            EXPECT_EQ(h.counting.redraws(i), 2) << "claim and end of one check, doc " << i;
+            EXPECT_EQ(h.redraws(i), 2) << "claim and end of one check, doc " << i;
             EXPECT_EQ(h.table.status(i), DocumentStatus::Ready) << i;
         }
     }
@@ -181,12 +181,12 @@ TEST(CheckWorkers, OverlappingRequestsLeaveARunningCheckAlone)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(h.table.status(slow), DocumentStatus::Retrieving);
     h.engine->onViewTimer(kPeriodicTimer);
-    h.view.selectAllRows();
+    h.list.selectAllRows();
     h.engine->checkSelected();
     EXPECT_EQ(h.table.status(slow), DocumentStatus::Retrieving);
-    h.engine->waitForWorkers();
+    h.settle();
 
-    EXPECT_EQ(h.counting.redraws(slow), 3) << "marked once, claimed once, finished once";
+    EXPECT_EQ(h.redraws(slow), 3) << "marked once, claimed once, finished once";
     EXPECT_EQ(h.table.status(slow), DocumentStatus::Unavailable);
 }
 
@@ -201,13 +201,13 @@ TEST(CheckWorkers, UnknownKindStaysRetrievingUntilCheckAll)
     EXPECT_EQ(h.check(odd), DocumentStatus::Retrieving);
     EXPECT_TRUE(wasChecked(h, odd)) << "lastCheck is stamped whatever the outcome";
 
-    h.view.selectAllRows();
+    h.list.selectAllRows();
     h.engine->checkSelected();
-    h.engine->waitForWorkers();
-    EXPECT_EQ(h.counting.redraws(odd), 2);
+    h.settle();
+    EXPECT_EQ(h.redraws(odd), 2);
     h.engine->checkAll();
-    h.engine->waitForWorkers();
-    EXPECT_EQ(h.counting.redraws(odd), 5) << "marked (1) and checked again (2)";
+    h.settle();
+    EXPECT_EQ(h.redraws(odd), 5) << "marked (1) and checked again (2)";
 }
 
 // --- timers --------------------------------------------------------------------------------
@@ -238,8 +238,8 @@ TEST(Timers, StartUpArmsWhatTheOptionsAsk)
         EXPECT_EQ(h.timers.period(kPromptTimer), 2000);
         EXPECT_EQ(h.timers.period(kMailTimer), c.t4);
         EXPECT_EQ(h.timers.period(kStartupTimer), c.t5);
-        EXPECT_EQ(h.engine->periodicTimerArmed.load(), c.periodic);
-        EXPECT_EQ(h.engine->mailTimerArmed.load(), c.email);
+        EXPECT_EQ((h.engine->periodicTimerArmed() ? 1 : 0), c.periodic);
+        EXPECT_EQ((h.engine->mailTimerArmed() ? 1 : 0), c.email);
         EXPECT_EQ(h.notified.at(0), NotifiedList::kEmpty);
     }
 }
@@ -258,8 +258,8 @@ TEST(Timers, ApplyingOptionsRearmsOrStopsPeriodicAndMailTimers)
     h.engine->applyTimerOptions();
     EXPECT_EQ(h.timers.period(kPeriodicTimer), -1);
     EXPECT_EQ(h.timers.period(kMailTimer), -1);
-    EXPECT_EQ(h.engine->periodicTimerArmed.load(), 0);
-    EXPECT_EQ(h.engine->mailTimerArmed.load(), 0);
+    EXPECT_EQ((h.engine->periodicTimerArmed() ? 1 : 0), 0);
+    EXPECT_EQ((h.engine->mailTimerArmed() ? 1 : 0), 0);
 
     const int stopsBefore = h.timers.stops(kPeriodicTimer);
     h.engine->applyTimerOptions(); // nothing runs: nothing to stop
@@ -272,8 +272,8 @@ TEST(Timers, ApplyingOptionsRearmsOrStopsPeriodicAndMailTimers)
     h.engine->applyTimerOptions();
     EXPECT_EQ(h.timers.period(kPeriodicTimer), 900000);
     EXPECT_EQ(h.timers.period(kMailTimer), 60000);
-    EXPECT_EQ(h.engine->periodicTimerArmed.load(), 1);
-    EXPECT_EQ(h.engine->mailTimerArmed.load(), 1);
+    EXPECT_EQ((h.engine->periodicTimerArmed() ? 1 : 0), 1);
+    EXPECT_EQ((h.engine->mailTimerArmed() ? 1 : 0), 1);
 }
 
 TEST(Timers, EachTickDoesItsOwnStep)
@@ -296,13 +296,13 @@ TEST(Timers, EachTickDoesItsOwnStep)
 
     // Timer 5: stops itself and checks everything.
     h.engine->onViewTimer(kStartupTimer);
-    h.engine->waitForWorkers();
+    h.settle();
     EXPECT_EQ(h.timers.period(kStartupTimer), -1);
     EXPECT_EQ(h.table.status(doc), DocumentStatus::Ready);
 
     // Timer 1: checks everything and keeps running.
     h.engine->onViewTimer(kPeriodicTimer);
-    h.engine->waitForWorkers();
+    h.settle();
     EXPECT_EQ(h.table.status(doc), DocumentStatus::Checked);
     EXPECT_EQ(h.timers.period(kPeriodicTimer), 600000);
 

@@ -163,8 +163,8 @@ TEST_F(WebRetrieval, ChangedPageReplacesTheContentAndIsAnnounced)
     EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
     EXPECT_EQ(h.content(doc), "new\r\n");
     EXPECT_EQ(played(), kChange);
-    EXPECT_EQ(h.view.selectedRecords(), std::vector<int>{doc});
-    const auto opened = std::vector<std::pair<int, bool>>{{h.view.recordToRow(doc), false}};
+    EXPECT_EQ(h.selected(), std::vector<int>{doc});
+    const auto opened = std::vector<std::pair<int, bool>>{{doc, false}};
     EXPECT_EQ(h.view.openRequests(), opened) << "opened with its messages off";
     EXPECT_TRUE(h.tempFiles().empty());
 }
@@ -402,7 +402,7 @@ TEST_F(WebRetrieval, UnreachableServerIsAnnouncedAndKeepsTheContent)
     EXPECT_EQ(h.check(gone), DocumentStatus::Unavailable);
     EXPECT_EQ(h.engine->unavailableReason(gone), "connection refused");
     EXPECT_EQ(played(), kAlert);
-    EXPECT_EQ(h.view.selectedRecords(), std::vector<int>{gone});
+    EXPECT_EQ(h.selected(), std::vector<int>{gone});
     EXPECT_EQ(h.content(gone), "kept");
     EXPECT_TRUE(h.tempFiles().empty());
 }

@@ -12,6 +12,14 @@
 namespace sentorix::test
 {
 
+std::vector<int> rowRecords(const DocumentList& list)
+{
+    std::vector<int> records;
+    for (int row = 0; row < list.rowCount(); ++row)
+        records.push_back(list.rowToRecord(row));
+    return records;
+}
+
 DocumentRecord makeRecord(const std::string& name, const std::string& location,
                           DocumentStatus status)
 {

@@ -1,10 +1,10 @@
-// Small helpers for the data tests: records built field by field, a view that records the rows
-// it was asked to insert, an environment variable set for one test, and a run of code in a
-// child process whose file size is limited (a full disk that even root cannot write past).
+// Small helpers for the data tests: records built field by field, the rows of a list, an
+// environment variable set for one test, and a run of code in a child process whose file size is
+// limited (a full disk that even root cannot write past).
 #pragma once
 
+#include "monitor/data/DocumentList.h"
 #include "monitor/data/DocumentRecord.h"
-#include "monitor/data/MonitorView.h"
 
 #include <functional>
 #include <optional>
@@ -21,31 +21,8 @@ DocumentRecord makeAccountRecord(const std::string& name, const std::string& use
 
 std::string recordBytes(const DocumentRecord& record);
 
-struct RowCall {
-    int record;
-    int row;
-    bool insert;
-    bool operator==(const RowCall&) const = default;
-};
-
-class RecordingView : public MonitorView
-{
-public:
-    std::vector<RowCall> calls;
-
-    int rowCount() override { return static_cast<int>(calls.size()); }
-    bool isRowSelected(int) override { return false; }
-    int rowToRecord(int row) override { return row; }
-    int recordToRow(int record) override { return record; }
-    void refreshRow(int record, int row, bool insert) override
-    {
-        calls.push_back({record, row, insert});
-    }
-    void selectRecordRow(int) override {}
-    void startBlink() override {}
-    void showMessage(const std::string&, MessageIcon) override {}
-    void openDocument(int, bool) override {}
-};
+// The record of every row of a list, in row order.
+std::vector<int> rowRecords(const DocumentList& list);
 
 // Sets (or with nullopt unsets) an environment variable and restores it afterwards.
 class ScopedEnv

@@ -81,9 +81,9 @@ TEST(RecordFiles, SaveAndLoadRoundTripInFileSystemOrder)
     }
 
     DocumentTable loaded(8);
-    RecordingView view;
+    DocumentList view(loaded);
     ASSERT_EQ(loadAllRecords(loaded, dir.path(), &view), 3);
-    EXPECT_EQ(view.calls, (std::vector<RowCall>{{0, 0, true}, {1, 1, true}, {2, 2, true}}));
+    EXPECT_EQ(rowRecords(view), (std::vector<int>{0, 1, 2}));
     EXPECT_FALSE(loaded.isUsed(3));
 
     // Each loaded slot equals one saved record, statuses included.
@@ -113,7 +113,7 @@ TEST(RecordFiles, OnlyRegularDataFilesOfAWholeRecordAreLoaded)
     ASSERT_EQ(::mkfifo(dir.file("Pipe.data").c_str(), 0600), 0); // must not block the load
 
     DocumentTable table(16);
-    RecordingView view;
+    DocumentList view(table);
     ASSERT_EQ(loadAllRecords(table, dir.path(), &view), 2);
     std::vector<std::string> names = {table.displayName(0), table.displayName(1)};
     std::sort(names.begin(), names.end());
@@ -156,9 +156,9 @@ TEST(RecordFiles, MoreFilesThanSlotsFillTheTableAndLeaveTheRest)
                   recordBytes(makeRecord("D" + std::to_string(i))));
 
     DocumentTable table(3);
-    RecordingView view;
+    DocumentList view(table);
     EXPECT_EQ(loadAllRecords(table, dir.path(), &view), 3);
-    EXPECT_EQ(view.calls, (std::vector<RowCall>{{0, 0, true}, {1, 1, true}, {2, 2, true}}));
+    EXPECT_EQ(rowRecords(view), (std::vector<int>{0, 1, 2}));
     EXPECT_EQ(table.findFreeSlot(), -1);
     EXPECT_EQ(listFolder(dir.path()).size(), 5u); // nothing removed
 }
@@ -167,10 +167,10 @@ TEST(RecordFiles, EmptyOrMissingFolderGivesAnEmptyTable)
 {
     TempDir dir;
     DocumentTable table(4);
-    RecordingView view;
+    DocumentList view(table);
     EXPECT_EQ(loadAllRecords(table, dir.path(), &view), 0);
     EXPECT_EQ(loadAllRecords(table, dir.file("missing"), &view), 0);
-    EXPECT_TRUE(view.calls.empty());
+    EXPECT_EQ(view.rowCount(), 0);
     EXPECT_EQ(table.findFreeSlot(), 0);
 }
 

@@ -7,7 +7,7 @@
 #include "common/FixedText.h"
 #include "common/MailHandoff.h"
 #include "monitor/check/CheckEngine.h"
-#include "monitor/check/HeadlessView.h"
+#include "monitor/data/DocumentList.h"
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/MailSettingsStore.h"
 #include "monitor/data/NotifiedList.h"
@@ -22,6 +22,7 @@
 #include "tests/support/ReceivedMail.h"
 #include "tests/support/TestAuthority.h"
 #include "tests/support/TestSupport.h"
+#include "tools/HeadlessView.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -379,7 +380,7 @@ protected:
         : dataFolder(dataDir.path()), table(8), notified(8),
           view([](const std::string&, MessageIcon) {}),
           engine(CheckEngineParts{dataFolder, installDir.path(), table, options, mail, notified,
-                                  view, timers, sound, launcher}),
+                                  view, list, timers, sound, launcher}),
           commands(SettingsParts{dataFolder, installDir.path(), options, mail, launcher,
                                  [this] { engine.applyTimerOptions(); },
                                  AutostartEntry(configDir.file("autostart"))})
@@ -423,6 +424,7 @@ protected:
     MailSettingsStore mail;
     NotifiedList notified;
     HeadlessView view;
+    DocumentList list{table};
     RecordingTimers timers;
     NullSoundPlayer sound;
     RecordingLauncher launcher;
@@ -454,7 +456,7 @@ TEST_F(SettingsCommandsTest, ApplySavesTheOptionsThenReArmsTheTimers)
     EXPECT_EQ(test::readFile(data(kOptionsFile)), optionsBytes(expected));
     EXPECT_EQ(timers.running.at(kPeriodicTimer), 15 * 60 * 1000);
     EXPECT_EQ(timers.running.at(kMailTimer), kMailPeriodMs);
-    EXPECT_EQ(engine.mailTimerArmed, 1);
+    EXPECT_TRUE(engine.mailTimerArmed());
 
     // Unchecking "Periodic check" stops timer 1.
     showOptions([](OptionsDialog* d) {
@@ -465,7 +467,7 @@ TEST_F(SettingsCommandsTest, ApplySavesTheOptionsThenReArmsTheTimers)
     EXPECT_EQ(options.get().periodicCheck, 0);
     EXPECT_EQ(options.get().checkIntervalMinutes, 15); // kept, though greyed
     EXPECT_EQ(timers.running.count(kPeriodicTimer), 0u);
-    EXPECT_EQ(engine.periodicTimerArmed, 0);
+    EXPECT_FALSE(engine.periodicTimerArmed());
     EXPECT_TRUE(MessageBox::asked().empty());
 }
 
