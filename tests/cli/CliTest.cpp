@@ -8,15 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -48,7 +52,14 @@ protected:
         m_dataFolder = m_home.file("data/Tarnwick/Sentorix");
     }
 
-    CliResult run(const std::vector<std::string>& args, const std::string& input = {})
+    // A running sentorix-cli: its process and the read ends of its output pipes.
+    struct Child {
+        pid_t pid = -1;
+        int out = -1;
+        int err = -1;
+    };
+
+    Child spawn(const std::vector<std::string>& args, const std::string& input = {})
     {
         int inPipe[2], outPipe[2], errPipe[2];
         EXPECT_EQ(pipe(inPipe), 0);
@@ -81,8 +92,14 @@ protected:
                       static_cast<ssize_t>(input.size()));
         }
         close(inPipe[1]);
+        return {pid, outPipe[0], errPipe[0]};
+    }
+
+    // Reads the child's output until it closes both pipes (at most two minutes), then reaps it.
+    CliResult collect(const Child& child)
+    {
         CliResult r;
-        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
         int open = 2;
         while (open > 0) {
             if (poll(fds, 2, 120000) <= 0)
@@ -102,9 +119,14 @@ protected:
             }
         }
         int status = 0;
-        waitpid(pid, &status, 0);
+        waitpid(child.pid, &status, 0);
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         return r;
+    }
+
+    CliResult run(const std::vector<std::string>& args, const std::string& input = {})
+    {
+        return collect(spawn(args, input));
     }
 
     DocumentRecord readRecord(const std::string& name)
@@ -661,4 +683,101 @@ TEST_F(CliDiffTest, NoPreviousVersionAndUnknownNames)
     EXPECT_EQ(r.err, "sentorix-cli: no document named 'Nobody'\n");
     EXPECT_EQ(run({"diff"}).status, 2);
     EXPECT_EQ(run({"diff", "Doc", "Doc"}).status, 2);
+}
+namespace
+{
+
+// A server on 127.0.0.1 that lets connections in (the kernel completes them) and never reads
+// or answers: accept() only tells the test that a client is waiting for its reply.
+class SilentListener
+{
+public:
+    SilentListener()
+    {
+        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof addr;
+        if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            listen(m_fd, 8) != 0 ||
+            getsockname(m_fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+            return;
+        m_port = ntohs(addr.sin_port);
+    }
+    ~SilentListener()
+    {
+        for (int fd : m_clients)
+            close(fd);
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    int port() const { return m_port; }
+    // Waits up to `ms` for a client; true when one came.
+    bool acceptOne(int ms)
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        if (poll(&p, 1, ms) != 1)
+            return false;
+        const int client = accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            return false;
+        m_clients.push_back(client);
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    std::vector<int> m_clients;
+};
+
+} // namespace
+
+// Ctrl+C or a termination request during a check that waits for a server: the transfers stop,
+// the finished checks are saved, the interrupted document waits for the next run, no temporary
+// file is left, and the program ends at once with 128 + the signal's number.
+TEST_F(CliCheckTest, SignalDuringACheckStopsSavesAndExits)
+{
+    struct Case {
+        int signal;
+        int status;
+    };
+    writeOptions(0); // two workers, e-mail off
+    for (const Case c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
+        SilentListener server;
+        ASSERT_GT(server.port(), 0);
+        ASSERT_EQ(run({"remove", "Page", "File", "Ftp"}).status, 0);
+        ASSERT_EQ(run({"add", "--kind", "web-page", "--name", "Silent", "--location",
+                       "127.0.0.1:" + std::to_string(server.port()) + "/never"})
+                      .status,
+                  0);
+        std::filesystem::remove(m_dataFolder + "/Local.content");
+
+        const Child child = spawn({"check"});
+        ASSERT_TRUE(server.acceptOne(20000)) << "the check never asked the server";
+        // The local document is checked by the other worker meanwhile.
+        const auto localDone = [&] {
+            return std::filesystem::exists(m_dataFolder + "/Local.content");
+        };
+        for (int i = 0; i < 500 && !localDone(); ++i)
+            usleep(10000);
+        ASSERT_TRUE(localDone());
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(kill(child.pid, c.signal), 0);
+        const CliResult r = collect(child);
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - sent)
+                            .count();
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_LT(ms, 1000) << "signal " << c.signal;
+        EXPECT_EQ(readRecord("Silent").status, static_cast<int32_t>(DocumentStatus::Waiting));
+        EXPECT_EQ(readRecord("Silent").lastCheck[0], '\0') << "an interrupted check did not run";
+        EXPECT_EQ(readRecord("Local").status, static_cast<int32_t>(DocumentStatus::Ready))
+            << "the check finished in this run is saved";
+        EXPECT_FALSE(std::filesystem::exists(m_dataFolder + "/Silent.content"));
+        for (const auto& entry : std::filesystem::directory_iterator(m_dataFolder))
+            EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        ASSERT_EQ(run({"remove", "Silent"}).status, 0);
+    }
 }

@@ -18,6 +18,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <chrono>
 #include <thread>
 
 using namespace sentorix;
@@ -175,9 +176,16 @@ TEST(MessageLogRace, WriterThatOpenedBeforeAClaimWritesToTheNewLog)
     ASSERT_EQ(::flock(mailer, LOCK_EX), 0);
     bool appended = false;
     std::thread writer([&] { appended = appendToMessageLog(dir.path(), entryFor("after")); });
-    // Once the writer has the file open it can only wait for the lock.
-    while (openCount(log) < 2)
-        std::this_thread::yield();
+    // Once the writer has the file open it can only wait for the lock. A writer that never
+    // opens it (or opened and went on without the lock) fails the test, within a bound.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (openCount(log) < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (openCount(log) < 2) {
+        ::close(mailer);
+        writer.join();
+        FAIL() << "the writer never waited on the open MessageLog";
+    }
     ASSERT_EQ(::rename(log.c_str(), dir.file("claimed").c_str()), 0);
     ::close(mailer); // the claim is done
     writer.join();

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QAbstractEventDispatcher>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -59,6 +61,15 @@ TEST(RelvexDlg, ShowsItsTitleIconLogListAndCloseButton)
     EXPECT_EQ(list.right(), button.right()); // both end at the same right margin
 }
 
+// The timers the event loop holds for the dialog, as (interval in ms) values.
+std::vector<int> timerIntervals(QObject* object)
+{
+    std::vector<int> intervals;
+    for (const auto& timer : QAbstractEventDispatcher::instance()->registeredTimers(object))
+        intervals.push_back(timer.interval);
+    return intervals;
+}
+
 TEST(RelvexDlg, RunStartsByItselfOnlyAfterTheWindowIsShown)
 {
     bool visibleDuringRun = false;
@@ -67,18 +78,28 @@ TEST(RelvexDlg, RunStartsByItselfOnlyAfterTheWindowIsShown)
         ++runs;
         visibleDuringRun = d.isVisible();
     });
-    QTest::qWait(50);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(dialog.runStarted()); // not before the window is shown
+    EXPECT_TRUE(timerIntervals(&dialog).empty()) << "nothing is armed before the window shows";
 
+    QElapsedTimer sinceShown;
+    sinceShown.start();
     dialog.show();
+    EXPECT_EQ(timerIntervals(&dialog), std::vector<int>{CRelvexDlg::kRunDelayMs});
+    EXPECT_EQ(CRelvexDlg::kRunDelayMs, 500);
+    QCoreApplication::processEvents();
     EXPECT_FALSE(dialog.runStarted()); // the window is drawn first
     ASSERT_TRUE(waitUntil([&] { return dialog.runFinished(); }));
     EXPECT_TRUE(visibleDuringRun);
+    // A coarse timer may fire up to 5 % early.
+    EXPECT_GE(sinceShown.elapsed(), CRelvexDlg::kRunDelayMs * 95 / 100);
 
-    // The timer fires once: showing the window again does not start a second run.
+    // The timer fires once: showing the window again arms nothing and starts no second run.
+    EXPECT_TRUE(timerIntervals(&dialog).empty());
     dialog.hide();
     dialog.show();
-    QTest::qWait(50);
+    EXPECT_TRUE(timerIntervals(&dialog).empty());
+    QCoreApplication::processEvents();
     EXPECT_EQ(runs, 1);
 }
 
