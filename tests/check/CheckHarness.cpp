@@ -116,7 +116,7 @@ EngineHarness::EngineHarness(int capacity, std::string folder)
     setenv("NO_PROXY", "127.0.0.1,localhost", 1);
     view.setList(&list);
     CheckEngineParts parts{
-        dataFolder, installDir.path(), table, options, mail, notified, view, list, timers,
+        dataFolder, installDir.path(), table, options, mail, notified, hooks, list, timers,
         sound,      launcher,          &clock};
     engine = std::make_unique<CheckEngine>(parts);
     engine->setSessionSettings(testSessionSettings());
