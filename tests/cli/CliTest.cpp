@@ -744,10 +744,10 @@ TEST_F(CliCheckTest, SignalDuringACheckStopsSavesAndExits)
         int status;
     };
     writeOptions(0); // two workers, e-mail off
+    ASSERT_EQ(run({"remove", "Page", "File", "Ftp"}).status, 0);
     for (const Case c : {Case{SIGINT, 130}, Case{SIGTERM, 143}}) {
         SilentListener server;
         ASSERT_GT(server.port(), 0);
-        ASSERT_EQ(run({"remove", "Page", "File", "Ftp"}).status, 0);
         ASSERT_EQ(run({"add", "--kind", "web-page", "--name", "Silent", "--location",
                        "127.0.0.1:" + std::to_string(server.port()) + "/never"})
                       .status,
