@@ -44,13 +44,15 @@ public:
 
 struct CommandsFixture {
     CommandsFixture() : table(8), list(table), commands(table, list, view, options, dir.path()) {}
-    // A document with its three files.
+    // A document with its five files: record, content, middle and both previous versions.
     int addWithFiles(const DocumentRecord& record)
     {
         const int slot = commands.addStagedRecord(record);
         const std::string name(fieldText(record.displayName));
         writeFile(recordFilePath(dir.path(), name, kContentExtension), "content of " + name);
         writeFile(recordFilePath(dir.path(), name, kMiddleExtension), "middle");
+        writeFile(recordFilePath(dir.path(), name, kPreviousExtension), "earlier " + name);
+        writeFile(recordFilePath(dir.path(), name, kPreviousMiddleExtension), "earlier middle");
         return slot;
     }
     bool exists(const std::string& name, const char* extension) const
@@ -98,13 +100,17 @@ TEST(DocumentCommands, AddStoresSlotRowAndFile)
     EXPECT_FALSE(f.exists("full", kDataExtension));
 }
 
-TEST(DocumentCommands, EditDeletesDataAndContentUnderTheOldNameOnly)
+TEST(DocumentCommands, EditDeletesDataContentAndPreviousVersionsUnderTheOldNameOnly)
 {
     CommandsFixture f;
     const int doc = f.addWithFiles(makeRecord("old"));
     f.commands.applyEdit(doc, makeRecord("new", "http://a.b/", DocumentStatus::Waiting));
     EXPECT_FALSE(f.exists("old", kDataExtension));
     EXPECT_FALSE(f.exists("old", kContentExtension));
+    // The edited document is fetched again: no earlier version of another content remains.
+    EXPECT_FALSE(f.exists("old", kPreviousExtension));
+    EXPECT_FALSE(f.exists("old", kPreviousMiddleExtension));
+    EXPECT_FALSE(f.exists("new", kPreviousExtension));
     EXPECT_TRUE(f.exists("old", kMiddleExtension)) << "the MiddleFile stays behind";
     EXPECT_TRUE(f.exists("new", kDataExtension));
     EXPECT_EQ(f.table.displayName(doc), "new");
@@ -139,12 +145,15 @@ TEST(DocumentCommands, DeleteAsksOnceAndRemovesRowsRecordsAndFiles)
         EXPECT_EQ(f.commands.deleteSelected(), c.removed) << c.what;
         EXPECT_EQ(f.view.messages, c.messages) << c.what;
         EXPECT_EQ(f.list.rowCount(), 3 - c.removed) << c.what;
-        EXPECT_EQ(f.files(), 3 * (3 - c.removed)) << c.what;
+        EXPECT_EQ(f.files(), 5 * (3 - c.removed)) << c.what;
         if (c.removed == 2) {
             EXPECT_EQ(rowRecords(f.list), std::vector<int>{1});
             EXPECT_FALSE(f.table.isUsed(0));
             EXPECT_FALSE(f.table.isUsed(2));
             EXPECT_TRUE(f.exists("b", kContentExtension));
+            EXPECT_TRUE(f.exists("b", kPreviousExtension));
+            EXPECT_FALSE(f.exists("a", kPreviousExtension));
+            EXPECT_FALSE(f.exists("c", kPreviousMiddleExtension));
         }
     }
 }

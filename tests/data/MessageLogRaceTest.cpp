@@ -15,10 +15,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <map>
-#include <chrono>
 #include <thread>
 
 using namespace sentorix;

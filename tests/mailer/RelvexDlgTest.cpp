@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QPushButton>
