@@ -466,7 +466,8 @@ bool flushToDisk(const std::string& path)
     return ok;
 }
 
-bool copyFileReplacing(const std::string& from, const std::string& to)
+bool copyFileReplacing(const std::string& from, const std::string& to,
+                       const std::atomic<bool>* stop)
 {
     int in = openRegularFile(from);
     if (in < 0)
@@ -480,6 +481,10 @@ bool copyFileReplacing(const std::string& from, const std::string& to)
     std::vector<unsigned char> block(kCopyBlock);
     bool ok = true;
     for (;;) {
+        if (stop && stop->load()) {
+            ok = false;
+            break;
+        }
         ssize_t n = readOnce(in, block.data(), block.size());
         if (n < 0) {
             ok = false;

@@ -9,6 +9,7 @@
 // byte. Nothing is thrown; failures are reported by the results.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -107,8 +108,10 @@ long readFilePrefix(const std::string& path, void* buffer, std::size_t size);
 
 // Copies the regular file `from` to `to`, overwriting `to` (through a temporary name and a
 // rename, so `to` is either the old or the complete new file). Returns false on any failure,
-// and for a `from` that is not a regular file.
-bool copyFileReplacing(const std::string& from, const std::string& to);
+// and for a `from` that is not a regular file. When *stop turns true the copy ends between two
+// blocks, as a failure that leaves `to` as it was.
+bool copyFileReplacing(const std::string& from, const std::string& to,
+                       const std::atomic<bool>* stop = nullptr);
 
 // Makes `to` a second name of the file `from` (a hard link put in place by a rename, so `to`
 // is either its old file or `from`'s whole content, and its modification time stays that of

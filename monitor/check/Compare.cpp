@@ -127,11 +127,14 @@ CompareMethod selectMethod(const DocumentRecord& record)
     return CompareMethod::Simple;
 }
 
-Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile)
+Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile,
+                           const std::atomic<bool>* stop)
 {
     unsigned char fresh[kFileBlock];
     unsigned char stored[kFileBlock];
     for (;;) {
+        if (stop && stop->load())
+            return Sameness::Stopped;
         long n = newFile.read(fresh, kFileBlock);
         if (n < 0)
             return Sameness::Failed;

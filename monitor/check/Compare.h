@@ -5,6 +5,7 @@
 #include "common/TextFile.h"
 #include "monitor/data/DocumentRecord.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,12 +21,14 @@ enum class CompareMethod { Simple, Count, Middle };
 // Count and middle apply to web pages only; every other kind is compared whole.
 CompareMethod selectMethod(const DocumentRecord& record);
 
-enum class Sameness { Same, Different, Failed };
+enum class Sameness { Same, Different, Failed, Stopped };
 
 // Whole files in 512-byte blocks, driven by the new file: bytes of the ContentFile beyond the
 // new file's length are never read, so a new file equal to the beginning of the ContentFile,
-// or an empty one, is the same. Failed only on a read error.
-Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile);
+// or an empty one, is the same. Failed only on a read error; Stopped when *stop turned true
+// before a block was read.
+Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile,
+                           const std::atomic<bool>* stop = nullptr);
 
 // A fetched body on its way to a TempFile in `folder`, written in the document's file mode.
 //

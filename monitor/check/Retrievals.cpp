@@ -328,8 +328,12 @@ void CheckEngine::checkFtpFile(int index)
     {
         InputFile fresh;
         if (fresh.open(body.tempPath(), FileMode::Binary))
-            sameness = compareFileBlocks(fresh, stored);
+            sameness = compareFileBlocks(fresh, stored, &m_stop);
         stored.close();
+    }
+    if (sameness == Sameness::Stopped) {
+        interruptCheck(index, body);
+        return;
     }
     if (sameness == Sameness::Failed) {
         body.discard();
@@ -418,8 +422,10 @@ void CheckEngine::checkLocalFile(int index)
         InputFile stored;
         if (!stored.open(contentPath, FileMode::Binary)) {
             // First fetch: the copy becomes the ContentFile.
-            if (copyFileReplacing(location, contentPath))
+            if (copyFileReplacing(location, contentPath, &m_stop))
                 finishCheck(index, DocumentStatus::Ready);
+            else if (m_stop)
+                finishCheck(index, DocumentStatus::Waiting);
             else
                 failCheck(index, true, localFileReason(location));
             return;
@@ -429,7 +435,11 @@ void CheckEngine::checkLocalFile(int index)
             failCheck(index, true, localFileReason(location));
             return;
         }
-        sameness = compareFileBlocks(source, stored);
+        sameness = compareFileBlocks(source, stored, &m_stop);
+    }
+    if (sameness == Sameness::Stopped) {
+        finishCheck(index, DocumentStatus::Waiting);
+        return;
     }
     if (sameness == Sameness::Failed) {
         // The file opened but could not be read (a folder, an I/O error): as if it could not
@@ -443,7 +453,8 @@ void CheckEngine::checkLocalFile(int index)
     }
     // Changed: told before the copy replaces the ContentFile. The copy replaces it only when
     // complete, so a copy that fails leaves the earlier content in place and the next check
-    // finds the change again.
+    // finds the change again. Once told, the copy is not cut short by stop(): the document is
+    // Changed and its ContentFile should be the content that was announced.
     recordChange(index);
     if (copyFileReplacing(location, contentPath)) {
         finishCheck(index, DocumentStatus::Changed);

@@ -79,8 +79,16 @@ class HookedView final : public MonitorView
 public:
     explicit HookedView(HeadlessView& inner) : m_inner(inner) {}
     std::function<void()> onStartBlink;
+    // Runs on the reporting thread before the row's redraw is queued (a worker reports the
+    // claim of a document before it reads anything).
+    std::function<void(int)> onRecordChanged;
 
-    void recordChanged(int record) override { m_inner.recordChanged(record); }
+    void recordChanged(int record) override
+    {
+        if (onRecordChanged)
+            onRecordChanged(record);
+        m_inner.recordChanged(record);
+    }
     void selectRecord(int record) override { m_inner.selectRecord(record); }
     void startBlink() override
     {

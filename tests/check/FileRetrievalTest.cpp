@@ -3,6 +3,7 @@
 
 #include "CheckHarness.h"
 
+#include "common/FixedText.h"
 #include "common/TextFile.h"
 
 #include <gtest/gtest.h>
@@ -193,6 +194,41 @@ TEST_F(LocalRetrieval, FirstCopyThenSameShrunkAndChanged)
     EXPECT_EQ(h.check(doc), DocumentStatus::Changed);
     EXPECT_EQ(h.content(doc), "abX");
     EXPECT_EQ(h.sound.played(), kChange);
+}
+
+// stop() while a worker holds a local file (here: right after its claim): the copy or comparison
+// ends before its next block, the document waits again with its stored copy and time as they
+// were, and nothing is announced or left behind.
+TEST(LocalRetrievalStop, AStoppedCheckLeavesTheDocumentWaitingAndItsCopyUntouched)
+{
+    struct Case {
+        const char* what;
+        const char* stored; // null: no ContentFile yet (the first fetch)
+    };
+    const Case cases[] = {{"first copy", nullptr}, {"comparison", "old bytes"}};
+    for (const Case& c : cases) {
+        EngineHarness h;
+        TempDir disk;
+        const std::string source = disk.file("big.log");
+        writeFile(source, std::string(1 << 20, 'n'));
+        const int doc = h.add(localSpec("Syslog", source));
+        if (c.stored)
+            writeFile(h.contentPath(doc), c.stored);
+        const std::string lastCheck(fieldText(h.table.get(doc).lastCheck));
+        h.hooks.onRecordChanged = [&](int record) {
+            if (record == doc && h.table.status(doc) == DocumentStatus::Retrieving)
+                h.engine->stop();
+        };
+        EXPECT_EQ(h.check(doc), DocumentStatus::Waiting) << c.what;
+        h.hooks.onRecordChanged = nullptr;
+        EXPECT_EQ(h.hasContent(doc), c.stored != nullptr) << c.what;
+        if (c.stored) {
+            EXPECT_EQ(h.content(doc), c.stored) << c.what;
+        }
+        EXPECT_EQ(fieldText(h.table.get(doc).lastCheck), lastCheck) << c.what;
+        EXPECT_EQ(h.sound.played(), kNothing) << c.what;
+        EXPECT_TRUE(h.tempFiles().empty()) << c.what;
+    }
 }
 
 TEST_F(LocalRetrieval, MissingFileIsAnnouncedAndKeepsWhatWasStored)
