@@ -5,23 +5,35 @@
 namespace sentorix::ui
 {
 
-bool commandEnabled(int id, int selected)
+ListCommand listCommandOf(int id)
 {
     switch (id) {
     case kCmdOpen:
+        return ListCommand::Open;
     case kCmdCheckSelected:
+        return ListCommand::CheckSelected;
     case kCmdDelete:
+        return ListCommand::Delete;
     case kCmdMarkChecked:
-        return selected >= 1;
+        return ListCommand::MarkChecked;
     case kCmdCopy:
+        return ListCommand::Copy;
     case kCmdProperties:
+        return ListCommand::Properties;
     case kCmdSaveAs:
+        return ListCommand::SaveAs;
     case kCmdContentHeader:
+        return ListCommand::ContentHeader;
     case kCmdComparedData:
-        return selected == 1;
+        return ListCommand::ComparedData;
     default:
-        return true;
+        return ListCommand::Add;
     }
+}
+
+bool commandEnabled(int id, int selected)
+{
+    return isCommandEnabled(listCommandOf(id), selected);
 }
 
 void CommandRouter::setHandler(int id, Handler handler)

@@ -7,6 +7,8 @@
 // Ids without a handler run the placeholder (a status-bar message).
 #pragma once
 
+#include "monitor/data/DocumentList.h"
+
 #include <QHash>
 #include <QString>
 
@@ -45,7 +47,10 @@ enum CommandId : int {
     kCmdViewStatusBar = 0xE801,
 };
 
-// Whether a command is enabled with `selected` rows selected (the enabling table).
+// The list's name of a command for its enabling table (ListCommand::Add for every command
+// that is always enabled), and whether it is enabled with `selected` rows selected: the one
+// table for the menu bar, the toolbar and the context menu (DocumentList's).
+ListCommand listCommandOf(int id);
 bool commandEnabled(int id, int selected);
 
 class CommandRouter
