@@ -4,6 +4,7 @@
 #include "common/FixedText.h"
 #include "common/TextFile.h"
 #include "monitor/data/DocumentList.h"
+#include "monitor/data/RecordJournal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -70,6 +71,25 @@ DocumentRecord storedForm(const DocumentRecord& record)
     return stored;
 }
 
+// The stored form of `record` to write over the record file's `onDisk`: when the file holds the
+// same credentials already, their scrambled bytes are kept, so a record whose account did not
+// change differs from its file only where something else changed (scrambling draws new filler
+// bytes each time).
+DocumentRecord storedFormOver(const DocumentRecord& record, const DocumentRecord& onDisk)
+{
+    DocumentRecord stored = storedForm(record);
+    if (record.useAccount != 1 || onDisk.useAccount != 1)
+        return stored;
+    DocumentRecord plain = onDisk;
+    unscrambleCredentials(plain);
+    if (std::memcmp(plain.userName, record.userName, sizeof plain.userName) == 0 &&
+        std::memcmp(plain.password, record.password, sizeof plain.password) == 0) {
+        std::memcpy(stored.userName, onDisk.userName, sizeof stored.userName);
+        std::memcpy(stored.password, onDisk.password, sizeof stored.password);
+    }
+    return stored;
+}
+
 // The displayName becomes a file name in the DataFolder: it must not be empty (that marks a
 // free slot) and must not lead out of the folder.
 bool isUsableName(std::string_view name)
@@ -94,18 +114,28 @@ bool hasDataExtension(std::string_view name)
            name.substr(name.size() - extension.size()) == extension;
 }
 
-// Reads the first 4632 bytes of a regular file of the folder; false when it is not a regular
-// file, cannot be read or is shorter than a record.
-bool readRecordFile(int folderFd, const char* name, DocumentRecord& record)
+enum class RecordFileKind {
+    Loadable,  // a regular file of at least a record's size: its first 4632 bytes are the record
+    Patchable, // exactly one record in a regular file with one name, reached without a link
+};
+
+// Reads the first 4632 bytes of a regular file of the folder; false when it is not a file of
+// the kind asked for or cannot be read.
+bool readRecordFile(int folderFd, const char* name, DocumentRecord& record,
+                    RecordFileKind kind = RecordFileKind::Loadable)
 {
     // O_NONBLOCK keeps a FIFO named like a record file from blocking the load.
-    const int fd = ::openat(folderFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
+                      (kind == RecordFileKind::Patchable ? O_NOFOLLOW : 0);
+    const int fd = ::openat(folderFd, name, flags);
     if (fd < 0)
         return false;
     struct stat st {
     };
+    constexpr auto size = static_cast<off_t>(sizeof(DocumentRecord));
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              st.st_size >= static_cast<off_t>(sizeof(DocumentRecord));
+              (kind == RecordFileKind::Loadable ? st.st_size >= size
+                                                : st.st_size == size && st.st_nlink == 1);
     auto* bytes = reinterpret_cast<unsigned char*>(&record);
     std::size_t got = 0;
     while (ok && got < sizeof(DocumentRecord)) {
@@ -400,16 +430,50 @@ int loadAllRecords(DocumentTable& table, const std::string& dataFolder, Document
     return loaded;
 }
 
+namespace
+{
+
+// Replaces every pending record file by its temporary sibling: the new files reach the disk
+// before their names replace the old ones, with one flush of the file system for all of them
+// (one per file where that fails), so a crash at any moment leaves every ".data" file whole.
+void replaceAll(int folderFd, const std::vector<PendingReplace>& pending)
+{
+    if (pending.empty())
+        return;
+    const bool allSynced = folderFd >= 0 && ::syncfs(folderFd) == 0;
+    for (const PendingReplace& replace : pending) {
+        const bool durable = allSynced || syncPath(replace.temp);
+        if (!durable || ::rename(replace.temp.c_str(), replace.target.c_str()) != 0)
+            ::unlink(replace.temp.c_str()); // the old file stays
+    }
+}
+
+} // namespace
+
 void saveAllRecordsOnExit(DocumentTable& table, const std::string& dataFolder)
 {
     // Workers may still run: the slots are left as they are, and a Retrieving status is
     // stored as Waiting (storedForm).
     //
-    // Each record is replaced through a temporary file and a rename, as saveRecord does, but
-    // all of them share one flush to disk before the renames instead of one flush per file:
-    // with thousands of documents the exit takes a fraction of a second instead of seconds,
-    // and a crash at any moment still leaves every ".data" file whole, old or new.
+    // A record whose file holds it already is not written at all. A record file that differs
+    // gets only its changed bytes, written in place through the record journal (see
+    // RecordJournal.h): at exit that is typically the status and the time of the last check,
+    // and writing them costs no new file and no freed one. A record without a usable file (none
+    // yet, a link, a file of another size) is written whole to a temporary sibling that is
+    // renamed over its name, as saveRecord does. Either way a crash at any moment leaves every
+    // ".data" file whole, old or new, and all is on the disk when this returns.
+    const int folderFd = ::open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::vector<RecordPatch> patches;
+    std::vector<int> patchedSlots;
     std::vector<PendingReplace> pending;
+    const auto replaceWhole = [&](const DocumentRecord& record) {
+        PendingReplace replace;
+        const std::string name(fieldText(record.displayName));
+        if (isUsableName(name) &&
+            writeTemporarySibling(recordFilePath(dataFolder, name, kDataExtension),
+                                  storedForm(record), replace))
+            pending.push_back(std::move(replace));
+    };
     for (int i = 0; i < table.capacity(); ++i) {
         if (!table.isUsed(i))
             continue;
@@ -417,23 +481,59 @@ void saveAllRecordsOnExit(DocumentTable& table, const std::string& dataFolder)
         const std::string_view name = fieldText(record.displayName);
         if (!isUsableName(name))
             continue;
-        PendingReplace replace;
-        if (writeTemporarySibling(recordFilePath(dataFolder, std::string(name), kDataExtension),
-                                  storedForm(record), replace))
-            pending.push_back(std::move(replace));
+        const std::string fileName = std::string(name) + kDataExtension;
+        DocumentRecord onDisk;
+        if (folderFd >= 0 &&
+            readRecordFile(folderFd, fileName.c_str(), onDisk, RecordFileKind::Patchable)) {
+            RecordPatch patch = diffRecords(fileName, onDisk, storedFormOver(record, onDisk));
+            if (!patch.ranges.empty()) {
+                patches.push_back(std::move(patch));
+                patchedSlots.push_back(i);
+            }
+            continue;
+        }
+        replaceWhole(record);
     }
-    if (pending.empty())
-        return;
 
-    const int folderFd = ::open(dataFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool allSynced = folderFd >= 0 && ::syncfs(folderFd) == 0;
-    for (const PendingReplace& replace : pending) {
-        const bool durable = allSynced || syncPath(replace.temp);
-        if (!durable || ::rename(replace.temp.c_str(), replace.target.c_str()) != 0)
-            ::unlink(replace.temp.c_str()); // the old file stays
+    const bool journaled = !patches.empty() && writeRecordJournal(folderFd, patches);
+    if (!journaled) {
+        // Without a journal the changed records are replaced whole, as the others.
+        for (int index : patchedSlots)
+            replaceWhole(table.get(index));
+        patches.clear();
+    }
+    replaceAll(folderFd, pending);
+
+    if (journaled) {
+        // The journal is on the disk: the changed bytes go into their files, then are flushed.
+        // A file that could not take them is replaced whole; the journal stays (and the next
+        // start finishes its changes) only when a file may be left part old, part new.
+        bool keepJournal = false;
+        std::vector<std::string> written;
+        for (std::size_t k = 0; k < patches.size(); ++k) {
+            const PatchResult result = applyRecordPatch(folderFd, patches[k]);
+            if (result == PatchResult::Written) {
+                written.push_back(patches[k].fileName);
+                continue;
+            }
+            const DocumentRecord record = table.get(patchedSlots[k]);
+            const std::string name(fieldText(record.displayName));
+            const DocumentRecord stored = storedForm(record);
+            const bool replaced =
+                name + kDataExtension == patches[k].fileName &&
+                writeFileReplacing(recordFilePath(dataFolder, name, kDataExtension), &stored,
+                                   sizeof stored);
+            if (result == PatchResult::Damaged && !replaced)
+                keepJournal = true;
+        }
+        if (!flushRecordFiles(folderFd, written))
+            keepJournal = true;
+        if (!keepJournal)
+            removeRecordJournal(folderFd);
     }
     if (folderFd >= 0) {
-        ::fsync(folderFd); // the renames themselves
+        if (!pending.empty())
+            ::fsync(folderFd); // the renames themselves
         ::close(folderFd);
     }
 }

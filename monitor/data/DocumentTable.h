@@ -99,8 +99,10 @@ void saveRecord(const DocumentTable& table, int index, const std::string& dataFo
 // position of its slot. Returns the number of records loaded.
 int loadAllRecords(DocumentTable& table, const std::string& dataFolder, DocumentList* list);
 
-// The last step before the program quits: every used slot is written, a Retrieving status
-// stored as Waiting.
+// The last step before the program quits: every used slot is saved, a Retrieving status stored
+// as Waiting; a file that holds its record already is left alone, and one that differs gets
+// only the bytes that changed (through the record journal, crash-safe). On the disk when it
+// returns.
 void saveAllRecordsOnExit(DocumentTable& table, const std::string& dataFolder);
 
 } // namespace sentorix

@@ -3,6 +3,7 @@
 #include "common/MailHandoff.h"
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/Options.h"
+#include "monitor/data/RecordJournal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -122,23 +123,29 @@ bool removeNameTestFolder(int dirFd, const char* name)
 
 int removeInterruptedWrites(const std::string& dataFolder)
 {
+    // The records an interrupted save at exit was changing in place are finished first.
+    int removed = finishRecordJournal(dataFolder);
     DIR* dir = ::opendir(dataFolder.c_str());
     if (!dir)
-        return 0;
+        return removed;
     const int dirFd = ::dirfd(dir);
-    int removed = 0;
     while (dirent* entry = ::readdir(dir)) {
         const std::string_view name(entry->d_name);
+        // Only a name of one of the forms above is looked at further: the folder holds a few
+        // files per document, and most are the documents' own.
+        const bool folderForm = isNameTestFolder(name);
+        if (!folderForm && !isSiblingTemp(name) && !isCheckTemp(name))
+            continue;
         struct stat st {
         };
         if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         if (S_ISDIR(st.st_mode)) {
-            if (isNameTestFolder(name) && removeNameTestFolder(dirFd, entry->d_name))
+            if (folderForm && removeNameTestFolder(dirFd, entry->d_name))
                 ++removed;
             continue;
         }
-        if (!S_ISREG(st.st_mode) || !(isSiblingTemp(name) || isCheckTemp(name)))
+        if (!S_ISREG(st.st_mode) || folderForm)
             continue;
         if (::unlinkat(dirFd, entry->d_name, 0) == 0)
             ++removed;

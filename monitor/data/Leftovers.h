@@ -20,6 +20,10 @@ namespace sentorix
 // with at most its one probe file). Anything else (the documents' own files, the MessageLog and
 // the mailer's claimed copies of it, the user's files, links and folders) is left alone.
 //
+// First of all, the changes of a save at exit that was interrupted after its record journal was
+// complete are written into their records again, and the journal is removed (see
+// RecordJournal.h); it counts as one entry removed.
+//
 // Call it only while holding the per-user instance lock, before any check or save starts:
 // then no write of this program is in progress. Returns the number of entries removed.
 int removeInterruptedWrites(const std::string& dataFolder);

@@ -220,8 +220,11 @@ TEST(RecordFiles, FailedSaveLeavesTheOldFileWhole)
         const std::string old = readFile(dataFile(dir, "Doc"));
         ASSERT_EQ(old, recordBytes(makeRecord("Doc", "http://old/"))) << what;
 
-        table.put(0, makeRecord("Doc", "http://new/"));
-        // The disk takes only 1000 bytes of the new record.
+        // New bytes before and after the 1000 bytes the disk takes: a save that rewrites the
+        // file must fail half-way, and one that changes it in place must undo its first write.
+        DocumentRecord changed = makeRecord("Doc", "http://new/");
+        setFieldText(changed.lastCheck, "2026/12/10 [11:00:00]");
+        table.put(0, changed);
         ASSERT_EQ(runWithFileSizeLimit(1000,
                                        [&, &save = save] {
                                            save(table, dir.path());
@@ -233,8 +236,7 @@ TEST(RecordFiles, FailedSaveLeavesTheOldFileWhole)
         EXPECT_EQ(listFolder(dir.path()), std::vector<std::string>{"Doc.data"}) << what;
 
         save(table, dir.path());
-        EXPECT_EQ(readFile(dataFile(dir, "Doc")), recordBytes(makeRecord("Doc", "http://new/")))
-            << what;
+        EXPECT_EQ(readFile(dataFile(dir, "Doc")), recordBytes(changed)) << what;
     }
 }
 
