@@ -46,6 +46,15 @@ bool QtTimerHost::isRunning(int id) const
     return found != m_timers.end() && found->second->isActive();
 }
 
+bool QtTimerHost::tickNow(int id)
+{
+    if (!isRunning(id))
+        return false;
+    if (m_tick)
+        m_tick(id); // what the timer's timeout calls
+    return true;
+}
+
 long long QtTimerHost::periodMs(int id) const
 {
     const auto found = m_timers.find(id);

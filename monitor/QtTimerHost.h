@@ -29,6 +29,9 @@ public:
 
     bool isRunning(int id) const;
     long long periodMs(int id) const;
+    // Test seam: one tick of a running timer now, as its QTimer would give it; false when the
+    // timer does not run.
+    bool tickNow(int id);
 
 private:
     std::function<void(int)> m_tick;

@@ -12,6 +12,7 @@
 #include "monitor/check/MonitorSession.h"
 #include "monitor/dialogs/DesktopOpen.h"
 #include "monitor/dialogs/ModalDialogs.h"
+#include "monitor/dialogs/Viewers.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
@@ -118,6 +119,11 @@ CSentorixApp::Start CSentorixApp::initInstance(const QStringList& arguments)
     m_blink = std::make_unique<ui::BlinkCycle>(*m_frame->tray(), *m_timers);
     engine.setBlinkStep([this, &engine] { m_blink->tick(engine.trayMode() ? 1 : 0); });
     m_view->setBlinkStarter([this] { m_timers->armTimer(kBlinkTimer, kBlinkPeriodMs); });
+    // Timer 3 on an empty list: offer to add the first document (the Add command).
+    engine.setStartupPrompt([this] {
+        if (ui::showStartupPrompt(m_frame.get()) == 1)
+            m_frame->commands().run(ui::kCmdAdd);
+    });
     m_view->setDocumentOpener([this](int record, bool showMessages) {
         m_session->commands().openDocument(record, showMessages, openOnDesktop);
     });
