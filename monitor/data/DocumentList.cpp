@@ -40,11 +40,26 @@ int DocumentList::rowToRecord(int row) const
 
 int DocumentList::recordToRow(int record) const
 {
-    for (std::size_t row = 0; row < m_rows.size(); ++row) {
-        if (m_rows[row].record == record)
-            return static_cast<int>(row);
+    const auto slots = static_cast<std::size_t>(m_table.capacity());
+    if (record < 0 || static_cast<std::size_t>(record) >= slots) {
+        // Not a slot of the table: no index entry, looked for row by row.
+        for (std::size_t row = 0; row < m_rows.size(); ++row) {
+            if (m_rows[row].record == record)
+                return static_cast<int>(row);
+        }
+        return -1;
     }
-    return -1;
+    if (!m_rowOfValid) {
+        m_rowOf.assign(slots, -1);
+        // Back to front, so a record listed twice finds its first row, as a search would.
+        for (std::size_t row = m_rows.size(); row-- > 0;) {
+            const int r = m_rows[row].record;
+            if (r >= 0 && static_cast<std::size_t>(r) < slots)
+                m_rowOf[static_cast<std::size_t>(r)] = static_cast<int>(row);
+        }
+        m_rowOfValid = true;
+    }
+    return m_rowOf[static_cast<std::size_t>(record)];
 }
 
 int DocumentList::insertRow(int record, int row)
@@ -55,7 +70,12 @@ int DocumentList::insertRow(int record, int row)
         row = rowCount();
     if (m_listener)
         m_listener->rowAboutToBeInserted(row);
+    const bool appended = row == rowCount();
     m_rows.insert(m_rows.begin() + row, Row{record, false});
+    if (appended && m_rowOfValid && record >= 0 && record < m_table.capacity())
+        m_rowOf[static_cast<std::size_t>(record)] = row;
+    else
+        rowsMoved();
     if (m_listener)
         m_listener->rowInserted(row);
     return row;
@@ -69,6 +89,7 @@ bool DocumentList::removeRow(int row)
         m_listener->rowAboutToBeRemoved(row);
     const bool wasSelected = m_rows[static_cast<std::size_t>(row)].selected;
     m_rows.erase(m_rows.begin() + row);
+    rowsMoved();
     if (m_listener) {
         m_listener->rowRemoved(row);
         if (wasSelected)
@@ -82,6 +103,7 @@ void DocumentList::clear()
     if (m_listener)
         m_listener->layoutAboutToChange();
     m_rows.clear();
+    rowsMoved();
     if (m_listener) {
         m_listener->layoutChanged();
         m_listener->selectionChanged();
@@ -193,6 +215,7 @@ void DocumentList::sortByColumn(int column)
         texts.push_back(text(row, column));
     if (rowCount() > 1)
         quicksort(0, rowCount() - 1, column, texts);
+    rowsMoved();
     m_ascending = !m_ascending;
     if (m_listener)
         m_listener->layoutChanged();

@@ -109,9 +109,16 @@ private:
         bool selected;
     };
     void quicksort(int lo, int hi, int column, std::vector<std::string>& texts);
+    // The rows moved: the index of rows by record is made again at the next lookup.
+    void rowsMoved() { m_rowOfValid = false; }
 
     const DocumentTable& m_table;
     std::vector<Row> m_rows;
+    // The row of each record (-1 for none), so a record's row is found in constant time however
+    // long the list is (every check looks its row up). Made from m_rows when needed after rows
+    // moved, kept up to date by an append.
+    mutable std::vector<int> m_rowOf;
+    mutable bool m_rowOfValid = false;
     bool m_ascending = true;
     DocumentListListener* m_listener = nullptr;
 };

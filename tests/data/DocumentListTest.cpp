@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,77 @@ TEST(DocumentList, RowsAndRecordsFindEachOther)
     EXPECT_TRUE(f.list.removeRow(1));
     EXPECT_FALSE(f.list.removeRow(1));
     EXPECT_EQ(rowRecords(f.list), std::vector<int>{0});
+}
+
+TEST(DocumentList, EveryRecordFindsItsRowAfterEveryKindOfChange)
+{
+    // Rows are looked up by record through an index: after each change every record of the
+    // table, and numbers that are no slot, must find exactly the row a search would.
+    ListFixture f({{"e", S::Checked}, {"d", S::Checked}, {"c", S::Checked}});
+    for (int i = 3; i < 8; ++i)
+        f.table.put(i, makeRecord("n" + std::to_string(i)));
+    std::vector<int> rows = {0, 1, 2}; // the records in row order
+    const auto check = [&](const std::string& step) {
+        for (int record = -2; record < f.table.capacity() + 2; ++record) {
+            const auto at = std::find(rows.begin(), rows.end(), record);
+            const int expected = at == rows.end() ? -1 : static_cast<int>(at - rows.begin());
+            EXPECT_EQ(f.list.recordToRow(record), expected) << step << ", record " << record;
+        }
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> steps = {
+        {"append",
+         [&] {
+             f.list.appendRow(3);
+             rows.push_back(3);
+         }},
+        {"insert in front",
+         [&] {
+             f.list.insertRow(4, 0);
+             rows.insert(rows.begin(), 4);
+         }},
+        {"insert in the middle",
+         [&] {
+             f.list.insertRow(5, 2);
+             rows.insert(rows.begin() + 2, 5);
+         }},
+        {"insert again", [&] { f.list.insertRow(5, 0); }},
+        {"remove",
+         [&] {
+             f.list.removeRow(1);
+             rows.erase(rows.begin() + 1);
+         }},
+        {"sort",
+         [&] {
+             f.list.sortByColumn(kNameColumn);
+             for (int row = 0; row < f.list.rowCount(); ++row)
+                 rows[static_cast<std::size_t>(row)] = f.list.rowToRecord(row);
+         }},
+        {"append after the sort",
+         [&] {
+             f.list.appendRow(6);
+             rows.push_back(6);
+         }},
+        {"clear",
+         [&] {
+             f.list.clear();
+             rows.clear();
+         }},
+        {"append after clearing",
+         [&] {
+             f.list.appendRow(7);
+             rows.push_back(7);
+         }},
+        {"a number that is no slot",
+         [&] {
+             f.list.appendRow(99);
+             rows.push_back(99);
+         }},
+    };
+    check("start");
+    for (const auto& [step, change] : steps) {
+        change();
+        check(step);
+    }
 }
 
 TEST(DocumentList, ColumnTexts)
