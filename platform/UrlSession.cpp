@@ -24,6 +24,11 @@ void initCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// What one read from a connection may take: large enough that a page of some dozen KiB arrives
+// in a few reads (curl's own default is 16 KiB, the curl tool's 100 KiB); the sink still gets
+// it in pieces of kBodyPieceSize.
+constexpr long kReceiveBufferSize = 100 * 1024;
+
 struct SinkState {
     const BodySink* sink = nullptr;
     CURL* curl = nullptr;
@@ -379,7 +384,7 @@ void UrlSession::applyCommonOptions(const Credentials& credentials)
     CURL* curl = static_cast<CURL*>(m_curl);
     const TransferBounds& b = m_settings.bounds;
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyPieceSize));
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kReceiveBufferSize));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, b.connectTimeoutMs));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, b.lowSpeedBytesPerSecond));
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, b.stallSeconds));
