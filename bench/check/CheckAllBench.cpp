@@ -1,16 +1,17 @@
 // Check All over many web pages on a local nginx, against the plain fetch of the same URLs by
-// curl with the same concurrency, over HTTP and over HTTPS.
+// curl with the same concurrency, over HTTP and over HTTPS, for one or more numbers of pages.
 //
-//   bench_check [pages=1000] [kib=64] [workers=5] [rounds=5] [schemes=http,https]
+//   bench_check [pages=1000,5000] [kib=64] [workers=5] [rounds=5] [schemes=http,https]
 //
-// Makes `pages` pages of `kib` KiB in a temporary folder and serves them with nginx on loopback
-// ports: plain HTTP, and HTTPS (HTTP/2 offered) with a certificate of a test authority made
-// here with openssl. For each scheme it writes one record per page into a DataFolder of its
-// own, runs `sentorix-cli check` once (every page fetched and stored), then alternates
-// `rounds` times: `sentorix-cli check` (every page fetched and compared, nothing changed) and
-// `curl --parallel --parallel-max <workers>` fetching the same URLs to /dev/null. Both are
-// separate processes, timed from start to exit; their peak resident memory is the child's
-// own (wait4). Prints every run, the medians and the ratio of the medians.
+// Makes as many pages of `kib` KiB as the largest count in a temporary folder and serves them
+// with nginx on loopback ports: plain HTTP, and HTTPS (HTTP/2 offered) with a certificate of a
+// test authority made here with openssl. For each count and scheme it writes one record per
+// page into a DataFolder of its own, runs `sentorix-cli check` once (every page fetched and
+// stored), then alternates `rounds` times: `sentorix-cli check` (every page fetched and
+// compared, nothing changed) and `curl --parallel --parallel-max <workers>` fetching the same
+// URLs to /dev/null. Both are separate processes, timed from start to exit; their peak
+// resident memory is the child's own (wait4). Prints every run, the medians and the ratio of
+// the medians, and for several counts how the times grow with the number of pages.
 
 #include "common/FixedText.h"
 #include "monitor/data/DocumentTable.h"
@@ -174,7 +175,20 @@ struct Runs {
 
 int main(int argc, char** argv)
 {
-    const int pages = argc > 1 ? std::atoi(argv[1]) : 1000;
+    std::vector<int> counts;
+    {
+        const std::string list = argc > 1 ? argv[1] : "1000,5000";
+        for (std::size_t at = 0; at < list.size();) {
+            const std::size_t comma = std::min(list.find(',', at), list.size());
+            const int count = std::atoi(list.substr(at, comma - at).c_str());
+            if (count > 0)
+                counts.push_back(count);
+            at = comma + 1;
+        }
+        if (counts.empty())
+            counts.push_back(1000);
+    }
+    const int pages = *std::max_element(counts.begin(), counts.end());
     const std::size_t kib = argc > 2 ? static_cast<std::size_t>(std::atoi(argv[2])) : 64;
     const int workers = argc > 3 ? std::atoi(argv[3]) : 5;
     const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
@@ -241,81 +255,105 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    std::printf("pages %d x %zu KiB, %d workers, %d alternating rounds\n", pages, kib, workers,
-                rounds);
+    std::printf("pages of %zu KiB, %d workers, %d alternating rounds\n", kib, workers, rounds);
     const std::string ca = (root / "ca.pem").string();
-    for (const std::string scheme : {"http", "https"}) {
-        if (schemes != "http,https" && schemes != scheme)
-            continue;
-        const int port = scheme == "http" ? httpPort : httpsPort;
-        auto url = [&](int i) {
-            return scheme + "://127.0.0.1:" + std::to_string(port) + "/p" + std::to_string(i) +
-                   ".html";
-        };
-        // The records and options of a DataFolder of this scheme's own.
-        const auto home = root / ("home-" + scheme);
-        const auto data = home / "Tarnwick" / "Sentorix";
-        std::filesystem::create_directories(data);
-        {
-            DocumentTable table(std::max(pages, 1));
-            for (int i = 0; i < pages; ++i) {
-                DocumentRecord record{};
-                record.kind = static_cast<int32_t>(DocumentKind::WebPage);
-                setFieldText(record.location, url(i));
-                setFieldText(record.displayName, "page " + std::to_string(i));
-                record.status = static_cast<int32_t>(DocumentStatus::Checked);
-                table.put(i, record);
-                saveRecord(table, i, data.string());
+    struct Median {
+        std::string scheme;
+        int pages;
+        double check, curl;
+    };
+    std::vector<Median> medians;
+    for (const int count : counts)
+        for (const std::string scheme : {"http", "https"}) {
+            if (schemes != "http,https" && schemes != scheme)
+                continue;
+            const std::string tag = scheme + " " + std::to_string(count);
+            const int port = scheme == "http" ? httpPort : httpsPort;
+            auto url = [&](int i) {
+                return scheme + "://127.0.0.1:" + std::to_string(port) + "/p" + std::to_string(i) +
+                       ".html";
+            };
+            // The records and options of a DataFolder of this scheme's own.
+            const auto home = root / ("home-" + scheme + "-" + std::to_string(count));
+            const auto data = home / "Tarnwick" / "Sentorix";
+            std::filesystem::create_directories(data);
+            {
+                DocumentTable table(count);
+                for (int i = 0; i < count; ++i) {
+                    DocumentRecord record{};
+                    record.kind = static_cast<int32_t>(DocumentKind::WebPage);
+                    setFieldText(record.location, url(i));
+                    setFieldText(record.displayName, "page " + std::to_string(i));
+                    record.status = static_cast<int32_t>(DocumentStatus::Checked);
+                    table.put(i, record);
+                    saveRecord(table, i, data.string());
+                }
+                OptionsStore options;
+                OptionsRecord o = options.get();
+                o.workerThreads = workers;
+                options.set(o);
+                saveOptions(options, data.string());
             }
-            OptionsStore options;
-            OptionsRecord o = options.get();
-            o.workerThreads = workers;
-            options.set(o);
-            saveOptions(options, data.string());
+            const std::vector<std::string> env{"XDG_DATA_HOME=" + home.string(),
+                                               "SENTORIX_CA_BUNDLE=" + ca, "no_proxy=127.0.0.1"};
+            const auto list = root / ("urls-" + scheme + "-" + std::to_string(count) + ".cfg");
+            {
+                std::ofstream out(list);
+                for (int i = 0; i < count; ++i)
+                    out << "url = \"" << url(i) << "\"\noutput = \"/dev/null\"\n";
+            }
+            auto cliCheck = [&](long& peak) {
+                const auto start = Clock::now();
+                const int rc = waitExit(spawn({SENTORIX_CLI_PATH, "check"}, true, env), &peak);
+                if (rc != 0)
+                    std::fprintf(stderr, "sentorix-cli check exited with %d\n", rc);
+                return seconds(Clock::now() - start);
+            };
+            long peak = 0;
+            const double first = cliCheck(peak);
+            Runs runs;
+            for (int r = 0; r < rounds; ++r) {
+                runs.engine.push_back(cliCheck(peak));
+                runs.engineKiB.push_back(peak);
+                const auto start = Clock::now();
+                const int rc =
+                    waitExit(spawn({"/usr/bin/curl", "--silent", "--parallel", "--parallel-max",
+                                    std::to_string(workers), "--noproxy", "*", "--cacert", ca, "-K",
+                                    list.string()},
+                                   true),
+                             &peak);
+                runs.curl.push_back(seconds(Clock::now() - start));
+                runs.curlKiB.push_back(peak);
+                if (rc != 0)
+                    std::fprintf(stderr, "curl exited with %d\n", rc);
+            }
+            std::printf("%s: first check (fetch and store) %.3f s\n", tag.c_str(), first);
+            for (int r = 0; r < rounds; ++r)
+                std::printf(
+                    "%s: round %d  sentorix-cli check %.3f s %ld KiB   curl %.3f s %ld KiB\n",
+                    tag.c_str(), r + 1, runs.engine[r], runs.engineKiB[r], runs.curl[r],
+                    runs.curlKiB[r]);
+            const double e = median(runs.engine);
+            const double c = median(runs.curl);
+            const long engineKiB = *std::max_element(runs.engineKiB.begin(), runs.engineKiB.end());
+            std::printf("%s: median unchanged check %.3f s, median curl %.3f s, ratio %.2f, peak "
+                        "resident memory of the check %ld KiB\n",
+                        tag.c_str(), e, c, e / c, engineKiB);
+            std::fflush(stdout);
+            medians.push_back({scheme, count, e, c});
         }
-        const std::vector<std::string> env{"XDG_DATA_HOME=" + home.string(),
-                                           "SENTORIX_CA_BUNDLE=" + ca, "no_proxy=127.0.0.1"};
-        const auto list = root / ("urls-" + scheme + ".cfg");
-        {
-            std::ofstream out(list);
-            for (int i = 0; i < pages; ++i)
-                out << "url = \"" << url(i) << "\"\noutput = \"/dev/null\"\n";
+    // How the times grow with the pages: each count against the smallest, per scheme.
+    const int fewest = *std::min_element(counts.begin(), counts.end());
+    for (const Median& m : medians) {
+        for (const Median& small : medians) {
+            if (small.scheme != m.scheme || small.pages != fewest || m.pages == fewest)
+                continue;
+            std::printf("%s: %d against %d pages (%.1fx the pages): check %.2fx (%.3f s against "
+                        "%.3f s), curl %.2fx\n",
+                        m.scheme.c_str(), m.pages, small.pages,
+                        static_cast<double>(m.pages) / small.pages, m.check / small.check, m.check,
+                        small.check, m.curl / small.curl);
         }
-        auto cliCheck = [&](long& peak) {
-            const auto start = Clock::now();
-            const int rc = waitExit(spawn({SENTORIX_CLI_PATH, "check"}, true, env), &peak);
-            if (rc != 0)
-                std::fprintf(stderr, "sentorix-cli check exited with %d\n", rc);
-            return seconds(Clock::now() - start);
-        };
-        long peak = 0;
-        const double first = cliCheck(peak);
-        Runs runs;
-        for (int r = 0; r < rounds; ++r) {
-            runs.engine.push_back(cliCheck(peak));
-            runs.engineKiB.push_back(peak);
-            const auto start = Clock::now();
-            const int rc = waitExit(spawn({"/usr/bin/curl", "--silent", "--parallel",
-                                           "--parallel-max", std::to_string(workers), "--noproxy",
-                                           "*", "--cacert", ca, "-K", list.string()},
-                                          true),
-                                    &peak);
-            runs.curl.push_back(seconds(Clock::now() - start));
-            runs.curlKiB.push_back(peak);
-            if (rc != 0)
-                std::fprintf(stderr, "curl exited with %d\n", rc);
-        }
-        std::printf("%s: first check (fetch and store) %.3f s\n", scheme.c_str(), first);
-        for (int r = 0; r < rounds; ++r)
-            std::printf("%s: round %d  sentorix-cli check %.3f s %ld KiB   curl %.3f s %ld KiB\n",
-                        scheme.c_str(), r + 1, runs.engine[r], runs.engineKiB[r], runs.curl[r],
-                        runs.curlKiB[r]);
-        const double e = median(runs.engine);
-        const double c = median(runs.curl);
-        const long engineKiB = *std::max_element(runs.engineKiB.begin(), runs.engineKiB.end());
-        std::printf("%s: median unchanged check %.3f s, median curl %.3f s, ratio %.2f, peak "
-                    "resident memory of the check %ld KiB\n",
-                    scheme.c_str(), e, c, e / c, engineKiB);
     }
 
     kill(nginx, SIGTERM);
