@@ -33,6 +33,10 @@ ListCommand listCommandOf(int id)
 
 bool commandEnabled(int id, int selected)
 {
+    // View Changes is not in the list's table: it needs one row, as Content Header does (the
+    // frame adds its own condition on that row).
+    if (id == kCmdViewChanges)
+        return isCommandEnabled(ListCommand::ContentHeader, selected);
     return isCommandEnabled(listCommandOf(id), selected);
 }
 

@@ -42,6 +42,8 @@ enum CommandId : int {
     kCmdSaveAs = 32805,
     kCmdContentHeader = 32806,
     kCmdComparedData = 32807,
+    // What the last change of a document changed (View menu and context menu).
+    kCmdViewChanges = 32808,
     // The framework's ids of the toolbar and the status bar, used by View > Toolbar/Status Bar.
     kCmdViewToolbar = 0xE800,
     kCmdViewStatusBar = 0xE801,

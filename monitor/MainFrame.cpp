@@ -104,6 +104,8 @@ void CMainFrame::buildMenus()
     view->addSeparator();
     addCommand(view, kCmdContentHeader, "Content &Header...", "", "View document data header..");
     addCommand(view, kCmdComparedData, "Compared &Data...", "", "View compared portion data..");
+    addCommand(view, kCmdViewChanges, "View &Changes...", "",
+               "View what the last change of the selected document changed.");
     view->addSeparator();
     QAction* toolbar =
         addCommand(view, kCmdViewToolbar, "&Toolbar", "", "Show or hide the toolbar");
@@ -189,11 +191,25 @@ void CMainFrame::setSelectionCounter(std::function<int()> counter)
     updateCommandEnabling();
 }
 
+void CMainFrame::setEnablingCondition(int id, std::function<bool()> condition)
+{
+    m_conditions[id] = std::move(condition);
+    updateCommandEnabling();
+}
+
+bool CMainFrame::commandEnabledNow(int id, int selected) const
+{
+    if (!commandEnabled(id, selected))
+        return false;
+    const auto condition = m_conditions.find(id);
+    return condition == m_conditions.end() || !condition->second || condition->second();
+}
+
 void CMainFrame::updateCommandEnabling()
 {
     const int selected = m_selected ? m_selected() : 0;
     for (const auto& [id, act] : m_actions)
-        act->setEnabled(commandEnabled(id, selected));
+        act->setEnabled(commandEnabledNow(id, selected));
 }
 
 QMenu* CMainFrame::makeContextMenu(int selected, QWidget* parent)
@@ -208,6 +224,7 @@ QMenu* CMainFrame::makeContextMenu(int selected, QWidget* parent)
                  {0, nullptr},
                  {kCmdContentHeader, "View Content Header..."},
                  {kCmdComparedData, "View Compared Data..."},
+                 {kCmdViewChanges, "View Changes..."},
                  {0, nullptr},
                  {kCmdOpen, "Open"},
                  {kCmdAdd, "Add..."},
@@ -222,7 +239,7 @@ QMenu* CMainFrame::makeContextMenu(int selected, QWidget* parent)
             continue;
         }
         QAction* act = m_router.makeAction(item.id, QString::fromLatin1(item.text), menu);
-        act->setEnabled(commandEnabled(item.id, selected));
+        act->setEnabled(commandEnabledNow(item.id, selected));
         menu->addAction(act);
     }
     return menu;

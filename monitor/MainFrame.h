@@ -52,6 +52,10 @@ public:
 
     // The number of selected rows, asked whenever commands are enabled.
     void setSelectionCounter(std::function<int()> counter);
+    // A further condition of a command beyond the number of selected rows (View Changes: the
+    // selected document has a previous version), asked whenever commands are enabled.
+    void setEnablingCondition(int id, std::function<bool()> condition);
+    bool commandEnabledNow(int id, int selected) const;
     // Enables the menu-bar items and toolbar buttons from the number of selected rows.
     void updateCommandEnabling();
     // The context menu of the document list (menu 137), enabled for `selected` rows.
@@ -87,6 +91,7 @@ private:
     ui::CommandRouter m_router;
     std::map<int, QAction*> m_actions;
     std::function<int()> m_selected;
+    std::map<int, std::function<bool()>> m_conditions;
     bool m_keepTrayMode = false;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_status = nullptr;

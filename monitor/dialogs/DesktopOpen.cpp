@@ -1,5 +1,7 @@
 #include "monitor/dialogs/DesktopOpen.h"
 
+#include "monitor/data/DocumentCommands.h"
+
 #include <QDesktopServices>
 
 namespace sentorix::ui
@@ -23,6 +25,15 @@ void DesktopOpen::openWebAddress(const QString& address)
 void DesktopOpen::openFile(const QString& path)
 {
     open(QUrl::fromLocalFile(path));
+}
+
+void DesktopOpen::openTarget(const OpenTarget& target)
+{
+    const QString text = QString::fromStdString(target.text);
+    if (target.kind == OpenTarget::Kind::File)
+        openFile(text);
+    else
+        openWebAddress(text);
 }
 
 void DesktopOpen::open(const QUrl& url)

@@ -7,6 +7,11 @@
 
 #include <vector>
 
+namespace sentorix
+{
+struct OpenTarget;
+}
+
 namespace sentorix::ui
 {
 
@@ -19,6 +24,9 @@ public:
     static void openWebAddress(const QString& address);
     // Opens a local file with the program registered for its type.
     static void openFile(const QString& path);
+    // Opens what the Open command prepared: a page's address (without its login) in the
+    // browser, or a document's viewing copy.
+    static void openTarget(const OpenTarget& target);
 
     // Test seam: while recording, nothing is opened; the URLs are kept instead.
     static void setRecording(bool on);

@@ -78,6 +78,8 @@ TEST(MainFrame, TitleMenusAcceleratorsAndPromptsAreThoseOfTheTable)
         {"&View > -", 0, "", ""},
         {"&View > Content &Header...", 32806, "", "View document data header.."},
         {"&View > Compared &Data...", 32807, "", "View compared portion data.."},
+        {"&View > View &Changes...", 32808, "",
+         "View what the last change of the selected document changed."},
         {"&View > -", 0, "", ""},
         {"&View > &Toolbar", 0xE800, "", "Show or hide the toolbar"},
         {"&View > &Status Bar", 0xE801, "", "Show or hide the status bar"},
@@ -141,7 +143,7 @@ TEST(MainFrame, CommandsAreEnabledByTheNumberOfSelectedRows)
     frame.setSelectionCounter([&] { return selected; });
 
     const std::vector<int> anySelected = {32791, 32783, 32782, 32789};
-    const std::vector<int> oneSelected = {32778, 32777, 32805, 32806, 32807};
+    const std::vector<int> oneSelected = {32778, 32777, 32805, 32806, 32807, 32808};
     const std::vector<int> always = {32776, 32790, 32779, 32794, 32780, 32781, 32800, 32784};
     for (int count : {0, 1, 2}) {
         SCOPED_TRACE(count);
@@ -164,6 +166,7 @@ TEST(MainFrame, ContextMenuItemsAreGreyedByTheSelection)
                                "",
                                "View Content Header...",
                                "View Compared Data...",
+                               "View Changes...",
                                "",
                                "Open",
                                "Add...",
@@ -179,7 +182,8 @@ TEST(MainFrame, ContextMenuItemsAreGreyedByTheSelection)
         {0, {"Add..."}},
         {1,
          {"Mark as Checked", "Check Selected", "View Content Header...", "View Compared Data...",
-          "Open", "Add...", "Copy...", "Delete...", "Save As...", "Properties..."}},
+          "View Changes...", "Open", "Add...", "Copy...", "Delete...", "Save As...",
+          "Properties..."}},
         {2, {"Mark as Checked", "Check Selected", "Open", "Add...", "Delete..."}},
     };
     for (const auto& c : cases) {
@@ -195,6 +199,32 @@ TEST(MainFrame, ContextMenuItemsAreGreyedByTheSelection)
         EXPECT_EQ(seen, texts);
         EXPECT_EQ(enabled, c.enabled);
     }
+}
+
+TEST(MainFrame, AFurtherConditionGreysACommandInTheMenuBarAndTheContextMenu)
+{
+    CMainFrame frame;
+    frame.setSelectionCounter([] { return 1; });
+    bool hasPrevious = false;
+    frame.setEnablingCondition(kCmdViewChanges, [&] { return hasPrevious; });
+    const auto contextItemEnabled = [&frame] {
+        std::unique_ptr<QMenu> menu(frame.makeContextMenu(1, &frame));
+        for (QAction* action : menu->actions())
+            if (CommandRouter::commandOf(action) == kCmdViewChanges)
+                return action->isEnabled();
+        ADD_FAILURE() << "no View Changes item";
+        return false;
+    };
+    EXPECT_FALSE(frame.action(kCmdViewChanges)->isEnabled());
+    EXPECT_FALSE(contextItemEnabled());
+    hasPrevious = true;
+    frame.updateCommandEnabling();
+    EXPECT_TRUE(frame.action(kCmdViewChanges)->isEnabled());
+    EXPECT_TRUE(contextItemEnabled());
+    // The condition never enables a command the selection count greys.
+    frame.setSelectionCounter([] { return 2; });
+    EXPECT_FALSE(frame.action(kCmdViewChanges)->isEnabled());
+    EXPECT_FALSE(frame.commandEnabledNow(kCmdViewChanges, 0));
 }
 
 TEST(MainFrame, ActionsRouteToTheirHandlerOrThePlaceholder)
