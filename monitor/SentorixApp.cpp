@@ -2,6 +2,7 @@
 
 #include "common/DataFolder.h"
 #include "monitor/Commands.h"
+#include "monitor/DocumentCommandHandlers.h"
 #include "monitor/DocumentListModel.h"
 #include "monitor/MainFrame.h"
 #include "monitor/QtMonitorView.h"
@@ -130,6 +131,7 @@ CSentorixApp::Start CSentorixApp::initInstance(const QStringList& arguments)
 
     registerWindowCommands();
     // The document commands and dialogs register their handlers here, beside these.
+    registerDocumentCommands(*m_frame, *m_session);
 
     firstUpdate();
 
