@@ -13,7 +13,6 @@
 #include "monitor/dialogs/Viewers.h"
 
 #include <QDir>
-#include <QPointer>
 
 namespace sentorix
 {
@@ -210,12 +209,6 @@ void DocumentCommandHandlers::viewChanges()
     window->show();
 }
 
-void DocumentCommandHandlers::startupPrompt()
-{
-    if (ui::showStartupPrompt(&m_frame) == 1)
-        addDocument();
-}
-
 DocumentCommandHandlers* registerDocumentCommands(CMainFrame& frame, MonitorSession& session)
 {
     auto* handlers = new DocumentCommandHandlers(frame, session);
@@ -240,11 +233,6 @@ DocumentCommandHandlers* registerDocumentCommands(CMainFrame& frame, MonitorSess
         commands.setHandler(entry.id, [handlers, run = entry.run] { (handlers->*run)(); });
     frame.setEnablingCondition(ui::kCmdViewChanges,
                                [handlers] { return handlers->canViewChanges(); });
-    // The engine may outlive the window at the end of a run: a prompt then finds no handlers.
-    session.engine().setStartupPrompt([guard = QPointer<DocumentCommandHandlers>(handlers)] {
-        if (guard)
-            guard->startupPrompt();
-    });
     return handlers;
 }
 

@@ -1,9 +1,9 @@
 // The document commands of the main window: Add, Copy, Properties, Delete, Open, Save As,
-// Content Header, Compared Data, Mark as Checked, Mark All as Checked and View Changes, and the
-// first-document prompt that leads to Add. Each runs on the UI thread over the session's list
-// selection; the dialogs and viewers are those of monitor/dialogs, the table and file work is
-// the session's DocumentCommands. Every message box and dialog goes through the modal
-// wrappers, so a test answers them in advance.
+// Content Header, Compared Data, Mark as Checked, Mark All as Checked and View Changes (the
+// first-document prompt runs Add through the command router). Each runs on the UI thread over
+// the session's list selection; the dialogs and viewers are those of monitor/dialogs, the table
+// and file work is the session's DocumentCommands. Every message box and dialog goes through
+// the modal wrappers, so a test answers them in advance.
 #pragma once
 
 #include <QObject>
@@ -41,8 +41,6 @@ public:
     void viewContentHeader();
     void viewComparedData();
     void viewChanges();
-    // Timer 3: offers to add the first document; "Add Document >" runs addDocument.
-    void startupPrompt();
 
     // View Changes is enabled for exactly one selected row whose document has a previous
     // version.
@@ -65,8 +63,8 @@ private:
     MonitorSession& m_session;
 };
 
-// Creates the handlers (owned by the frame), hangs them on the frame's commands, makes View
-// Changes enabled only when it can run, and gives the engine its first-document prompt.
+// Creates the handlers (owned by the frame), hangs them on the frame's commands and makes View
+// Changes enabled only when it can run.
 DocumentCommandHandlers* registerDocumentCommands(CMainFrame& frame, MonitorSession& session);
 
 } // namespace sentorix

@@ -147,12 +147,18 @@ protected:
         frame->setSelectionCounter([this] { return session->list().selectedCount(); });
         timers.setTickHandler([this](int id) { session->engine().onViewTimer(id); });
         handlers = registerDocumentCommands(*frame, *session);
+        // Timer 3 as the window sets it: the prompt's "Add Document >" runs the Add command.
+        session->engine().setStartupPrompt([this] {
+            if (ui::showStartupPrompt(frame.get()) == 1)
+                frame->commands().run(ui::kCmdAdd);
+        });
     }
     void finish()
     {
         if (!session)
             return;
         session->engine().stop();
+        session->engine().setStartupPrompt({});
         for (int round = 0; round < 200 && !session->engine().waitForWorkers(50); ++round)
             view.deliverReports();
         frame.reset();
