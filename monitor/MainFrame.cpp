@@ -240,6 +240,8 @@ QMenu* CMainFrame::makeContextMenu(int selected, QWidget* parent)
         }
         QAction* act = m_router.makeAction(item.id, QString::fromLatin1(item.text), menu);
         act->setEnabled(commandEnabledNow(item.id, selected));
+        if (const QAction* same = action(item.id))
+            act->setStatusTip(same->statusTip()); // the menu bar's prompt
         menu->addAction(act);
     }
     return menu;

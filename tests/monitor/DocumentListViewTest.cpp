@@ -325,6 +325,16 @@ TEST_F(DocumentListView, ContextMenuInsideTheClientAreaOnly)
     QHeaderView* header = view()->horizontalHeader();
     EXPECT_TRUE(
         menuAt(header, QPoint(10, header->height() / 2), QContextMenuEvent::Mouse).isEmpty());
+    // Its items run the menu bar's commands and show their prompts in the status pane.
+    std::unique_ptr<QMenu> menu(frame()->makeContextMenu(1, view()));
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator())
+            continue;
+        const QAction* same = frame()->action(ui::CommandRouter::commandOf(action));
+        ASSERT_NE(same, nullptr) << action->text().toStdString();
+        EXPECT_FALSE(action->statusTip().isEmpty()) << action->text().toStdString();
+        EXPECT_EQ(action->statusTip(), same->statusTip());
+    }
     // The menu key opens it under the current row.
     EXPECT_EQ(menuAt(view()->viewport(), QPoint(), QContextMenuEvent::Keyboard).size(), 10);
 }
