@@ -72,15 +72,12 @@ void CSentorixView::contextMenuEvent(QContextMenuEvent* event)
 {
     if (!m_menuFactory)
         return;
-    QPoint at = event->globalPos();
-    if (event->reason() == QContextMenuEvent::Keyboard) {
-        // The menu key: under the current row, or at the list's top left corner.
-        const QRect current = visualRect(currentIndex());
-        const QPoint local = current.isValid() ? current.bottomLeft() : QPoint(0, 0);
-        at = viewport()->mapToGlobal(local);
-    } else if (!viewport()->rect().contains(viewport()->mapFromGlobal(at))) {
-        return; // on a heading or a scroll bar: not the list's client area
-    }
+    // Only a request at a point inside the client area shows the menu; the keyboard's
+    // context-menu key names no such point (every item is on the menu bar as well).
+    const QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard ||
+        !viewport()->rect().contains(viewport()->mapFromGlobal(at)))
+        return;
     // Shown without a nested event loop; the menu deletes itself once closed.
     QMenu* menu = m_menuFactory(selectedCount(), this);
     if (!menu)

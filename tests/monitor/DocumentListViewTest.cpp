@@ -335,8 +335,8 @@ TEST_F(DocumentListView, ContextMenuInsideTheClientAreaOnly)
         EXPECT_FALSE(action->statusTip().isEmpty()) << action->text().toStdString();
         EXPECT_EQ(action->statusTip(), same->statusTip());
     }
-    // The menu key opens it under the current row.
-    EXPECT_EQ(menuAt(view()->viewport(), QPoint(), QContextMenuEvent::Keyboard).size(), 10);
+    // The keyboard's menu key names no point inside the list: nothing.
+    EXPECT_TRUE(menuAt(view()->viewport(), QPoint(), QContextMenuEvent::Keyboard).isEmpty());
 }
 
 TEST_F(DocumentListView, MouseOverTheListBringsTheUserBack)
