@@ -14,6 +14,7 @@
 #include "monitor/dialogs/DesktopOpen.h"
 #include "monitor/dialogs/ModalDialogs.h"
 #include "monitor/dialogs/Viewers.h"
+#include "monitor/dialogs/SettingsCommands.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
@@ -161,6 +162,14 @@ void CSentorixApp::registerWindowCommands()
     commands.setHandler(ui::kCmdCheckAll, [&engine] { engine.checkAll(); });
     commands.setHandler(ui::kCmdSelectAll, [&list] { list.selectAllRows(); });
     commands.setHandler(ui::kCmdDeselectAll, [&list] { list.deselectAllRows(); });
+
+    // Options... (File menu, toolbar and tray): the options and e-mail dialogs over the
+    // settings in force; Apply saves them and re-arms the timers they govern.
+    m_settingsCommands = std::make_unique<ui::SettingsCommands>(ui::SettingsParts{
+        m_dataFolder, m_installFolder, m_session->options(), m_session->mail(), *m_launcher,
+        [&engine] { engine.applyTimerOptions(); }, AutostartEntry::forUser()});
+    commands.setHandler(ui::kCmdOptions,
+                        [this] { m_settingsCommands->showOptions(m_frame.get()); });
 }
 
 void CSentorixApp::firstUpdate()

@@ -7,6 +7,8 @@
 // running monitor through app.session() (table, options, list, commands, engine).
 #pragma once
 
+#include "platform/Autostart.h" // kHideSwitch, which the login entry passes too
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -30,10 +32,10 @@ namespace ui
 {
 class BlinkCycle;
 class QtTimerHost;
+class SettingsCommands;
 class SingleInstance;
 } // namespace ui
 
-inline constexpr const char* kHideSwitch = "/hide";
 inline constexpr const char* kAlreadyRunningText =
     "Sentorix is already running on this data folder.";
 
@@ -96,6 +98,7 @@ private:
     std::unique_ptr<SoundPlayer> m_sound;
     std::unique_ptr<ProgramLauncher> m_launcher;
     std::unique_ptr<MonitorSession> m_session;
+    std::unique_ptr<ui::SettingsCommands> m_settingsCommands;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<ui::BlinkCycle> m_blink;
     DocumentListModel* m_model = nullptr;

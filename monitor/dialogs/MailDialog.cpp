@@ -221,7 +221,7 @@ int MailDialog::runCredentialsDialog()
     const QString password = m_credentialsEntered ? QString::fromUtf8(m_pendingPassword)
                                                   : fieldString(m_edited.authPassword);
     CredentialsDialog dialog(userName, password, this);
-    if (dialog.exec() != QDialog::Accepted)
+    if (DialogRunner::exec(dialog) != QDialog::Accepted)
         return 0;
     m_pendingUserName = dialog.userName();
     m_pendingPassword = dialog.password();

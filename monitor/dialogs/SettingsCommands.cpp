@@ -5,6 +5,7 @@
 #include "monitor/data/MailSettingsStore.h"
 #include "monitor/data/Options.h"
 #include "monitor/dialogs/MailDialog.h"
+#include "monitor/dialogs/ModalDialogs.h"
 #include "monitor/dialogs/OptionsDialog.h"
 #include "platform/ProgramLauncher.h"
 
@@ -31,7 +32,7 @@ int SettingsCommands::runOptionsDialog(QWidget* parent)
     OptionsDialog dialog(
         m_parts.options.get(), startsAtLogin, [this](QWidget* over) { showMailSettings(over); },
         parent);
-    if (dialog.exec() != QDialog::Accepted)
+    if (DialogRunner::exec(dialog) != QDialog::Accepted)
         return 0;
     m_parts.options.set(dialog.edited());
     // Like the options file, the login entry is changed silently: the box shows at the next
@@ -49,7 +50,7 @@ void SettingsCommands::showMailSettings(QWidget* parent)
     MailDialog dialog(
         m_parts.mail.get(), [this](const MailSettings& edited) { return startTestMail(edited); },
         parent);
-    if (dialog.exec() != QDialog::Accepted)
+    if (DialogRunner::exec(dialog) != QDialog::Accepted)
         return;
     saveMailSettings(m_parts.mail, dialog.edited(), m_parts.dataFolder);
 }
