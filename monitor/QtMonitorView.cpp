@@ -23,6 +23,7 @@ void QtMonitorView::onSelectRecord(int record)
 {
     if (m_model)
         m_model->list().selectRecord(record);
+    emit recordSelected(record);
     emit reportCarriedOut();
 }
 

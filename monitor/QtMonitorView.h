@@ -39,6 +39,8 @@ public:
 signals:
     // A record's row was redrawn or selected by a report (the status pane follows).
     void reportCarriedOut();
+    // A report selected the record: the list shows its row.
+    void recordSelected(int record);
 
 protected:
     void onRecordChanged(int record) override;

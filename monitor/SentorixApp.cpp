@@ -13,8 +13,8 @@
 #include "monitor/check/MonitorSession.h"
 #include "monitor/dialogs/DesktopOpen.h"
 #include "monitor/dialogs/ModalDialogs.h"
-#include "monitor/dialogs/Viewers.h"
 #include "monitor/dialogs/SettingsCommands.h"
+#include "monitor/dialogs/Viewers.h"
 #include "platform/InstanceLock.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
@@ -181,6 +181,12 @@ void CSentorixApp::firstUpdate()
     m_listView = new CSentorixView(*m_model);
     m_frame->setCentralWidget(m_listView);
     m_view->setModel(m_model);
+    // A changed or unavailable document selected by its check is scrolled into sight.
+    connect(m_view.get(), &QtMonitorView::recordSelected, m_listView, [this, &list](int record) {
+        const int row = list.recordToRow(record);
+        if (row >= 0)
+            m_listView->scrollTo(m_model->index(row, 0));
+    });
 
     m_frame->setSelectionCounter([&list] { return list.selectedCount(); });
     m_listView->setContextMenuFactory([this](int selected, QWidget* parent) {

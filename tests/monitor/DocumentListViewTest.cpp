@@ -367,6 +367,28 @@ TEST_F(DocumentListView, AWorkersReportIsCarriedOutOnTheUiThreadWithoutWaiting)
     EXPECT_EQ(qtSelectedNames(), QStringList{"b"});
 }
 
+TEST_F(DocumentListView, ASelectedRowOutOfSightIsScrolledIntoTheList)
+{
+    std::vector<std::string> names;
+    std::vector<Doc> docs;
+    for (int i = 0; i < 60; ++i)
+        names.push_back("doc " + std::to_string(100 + i));
+    for (const std::string& name : names)
+        docs.push_back({name.c_str(), DocumentKind::WebPage, kChecked});
+    start(docs);
+    frame()->resize(500, 300);
+    frame()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame()));
+    const int row = model()->rowCount() - 1;
+    const QRect viewport = view()->viewport()->rect();
+    ASSERT_FALSE(viewport.intersects(view()->visualRect(model()->index(row, 0))))
+        << "the last row starts out of sight";
+    std::thread worker([&] { m_app->view()->selectRecord(list().rowToRecord(row)); });
+    worker.join();
+    QTRY_COMPARE(list().selectedCount(), 1);
+    EXPECT_TRUE(viewport.contains(view()->visualRect(model()->index(row, 0))));
+}
+
 TEST_F(DocumentListView, DoubleClickOpensTheDocument)
 {
     start({{"a", DocumentKind::WebPage, kChecked, "", "http://127.0.0.1:9/page.html"}});
