@@ -41,11 +41,7 @@ bool startsHidden(const QStringList& arguments)
 
 void openOnDesktop(const OpenTarget& target)
 {
-    const QString text = QString::fromStdString(target.text);
-    if (target.kind == OpenTarget::Kind::File)
-        ui::DesktopOpen::openFile(text);
-    else
-        ui::DesktopOpen::openWebAddress(text);
+    ui::DesktopOpen::openTarget(target);
 }
 
 CSentorixApp::CSentorixApp() : CSentorixApp(Settings{}) {}

@@ -15,10 +15,11 @@ namespace sentorix
 
 // Removes, from the DataFolder itself (not its subfolders), every regular file whose name is
 // one of the forms above for a target the programs write: a record's ".data", ".content",
-// ".middle" or ".previous" file, "Sentorix.option", "Sentorix.mail" or "Sentorix.mail.tmp";
-// every "KTP<hex>.tmp" TempFile; and the scratch folders of the name test (".name-test-XXXXXX"
-// with at most its one probe file). Anything else (the documents' own files, the MessageLog and
-// the mailer's claimed copies of it, the user's files, links and folders) is left alone.
+// ".middle", ".previous" or ".prevmid" file, "Sentorix.option", "Sentorix.mail" or
+// "Sentorix.mail.tmp"; every "KTP<hex>.tmp" TempFile; and the scratch folders of the name test
+// (".name-test-XXXXXX" with at most its one probe file). Anything else (the documents' own
+// files, the MessageLog and the mailer's claimed copies of it, the user's files, links and
+// folders) is left alone.
 //
 // First of all, the changes of a save at exit that was interrupted after its record journal was
 // complete are written into their records again, and the journal is removed (see
