@@ -409,8 +409,11 @@ void ScriptedServer::handle(int fd)
         sendAll("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" +
                 std::string(5000, 'y'));
         break;
-    case Behaviour::Endless: {
-        if (!sendAll("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n"))
+    case Behaviour::Endless:
+    case Behaviour::HugeDeclared: {
+        const std::string length =
+            m_behaviour == Behaviour::HugeDeclared ? "Content-Length: 3221225472\r\n" : "";
+        if (!sendAll("HTTP/1.1 200 OK\r\n" + length + "Connection: close\r\n\r\n"))
             return;
         const std::string block(65536, 'e');
         while (!m_stop && sendAll(block)) {

@@ -233,6 +233,7 @@ public:
         CutOff,        // promises 100000 bytes, sends 5000 and closes
         Endless,       // sends a body without end, as fast as it is taken
         SteadyTrickle, // sends 50 bytes every 100 ms without end (above the stall limit)
+        HugeDeclared,  // declares a body of 3 GiB, then sends one without end
     };
     explicit ScriptedServer(Behaviour behaviour);
     ~ScriptedServer();

@@ -529,6 +529,45 @@ TEST_F(WebRetrieval, BoundlessBodiesEndWithinTheBounds)
     }
 }
 
+// The bounds every check runs with unless a test narrows them: no transfer goes on for more
+// than two hours, no body is taken past 2 GiB, and no body is stored while the DataFolder's disk
+// has less than 100 MiB left.
+TEST(TransferBoundsDefaults, EveryCheckRunsWithTheNoHangBounds)
+{
+    const TransferBounds b = defaultSessionSettings().bounds;
+    EXPECT_EQ(b.connectTimeoutMs, 20000);
+    EXPECT_EQ(b.stallSeconds, 30);
+    EXPECT_EQ(b.lowSpeedBytesPerSecond, 64);
+    EXPECT_EQ(b.maxTransferSeconds, 7200);
+    EXPECT_EQ(b.maxBodyBytes, 2LL << 30);
+    EXPECT_EQ(b.minFreeDiskBytes, 100LL << 20);
+}
+
+// A server that declares a body larger than the default bound is refused before any of it is
+// taken, not after the whole transfer bound.
+TEST_F(WebRetrieval, DeclaredBodyPastTheDefaultBoundIsRefusedAtOnce)
+{
+    ScriptedServer server(ScriptedServer::Behaviour::HugeDeclared);
+    ASSERT_TRUE(server.start());
+    EngineHarness e;
+    SessionSettings settings = testSessionSettings();
+    settings.bounds.maxBodyBytes = defaultSessionSettings().bounds.maxBodyBytes;
+    settings.bounds.maxTransferSeconds = 10;
+    e.engine->setSessionSettings(settings);
+    DocumentSpec spec;
+    spec.kind = DocumentKind::WebFile;
+    spec.name = "huge";
+    spec.location = "http://127.0.0.1:" + std::to_string(server.port()) + "/iso";
+    const int doc = e.add(spec);
+    writeFile(e.contentPath(doc), "earlier");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(e.check(doc), DocumentStatus::Unavailable);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(e.engine->unavailableReason(doc), "larger than 2048 MiB");
+    EXPECT_EQ(e.content(doc), "earlier");
+    EXPECT_TRUE(e.tempFiles().empty());
+}
+
 TEST(WebRetrievalTls, HttpsTrustsTheGivenAuthorityAndNotAnUnknownOne)
 {
     TempDir certs;
