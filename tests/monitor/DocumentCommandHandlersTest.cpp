@@ -17,6 +17,7 @@
 #include "monitor/dialogs/Viewers.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
+#include "tests/monitor/DialogControls.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -96,28 +97,9 @@ DocumentRecord makeRecord(DocumentKind kind, const std::string& name, const std:
     return record;
 }
 
-QWidget* controlOf(const QWidget& dialog, int id)
-{
-    for (QWidget* child : dialog.findChildren<QWidget*>())
-        if (child->property("controlId").toInt() == id)
-            return child;
-    return nullptr;
-}
-
-void typeInto(const QWidget& dialog, int id, const QString& text)
-{
-    auto* box = qobject_cast<QLineEdit*>(controlOf(dialog, id));
-    ASSERT_NE(box, nullptr) << "box " << id;
-    box->clear();
-    QTest::keyClicks(box, text);
-}
-
-void clickOn(const QWidget& dialog, int id)
-{
-    auto* button = qobject_cast<QAbstractButton*>(controlOf(dialog, id));
-    ASSERT_NE(button, nullptr) << "button " << id;
-    QTest::mouseClick(button, Qt::LeftButton);
-}
+using test::clickOn;
+using test::controlOf;
+using test::typeInto;
 
 class DocumentCommandsWindowTest : public ::testing::Test
 {

@@ -11,6 +11,7 @@
 #include "monitor/dialogs/DesktopOpen.h"
 #include "monitor/dialogs/DocumentDialog.h"
 #include "monitor/dialogs/ModalDialogs.h"
+#include "tests/monitor/DialogControls.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -36,28 +37,9 @@ using test::readFile;
 using test::writeFile;
 using Id = ui::DocumentDialog::ControlId;
 
-QWidget* controlIn(const QWidget& dialog, int id)
-{
-    for (QWidget* child : dialog.findChildren<QWidget*>())
-        if (child->property("controlId").toInt() == id)
-            return child;
-    return nullptr;
-}
-
-void typeIn(const QWidget& dialog, int id, const QString& text)
-{
-    auto* box = qobject_cast<QLineEdit*>(controlIn(dialog, id));
-    ASSERT_NE(box, nullptr) << "box " << id;
-    box->clear();
-    QTest::keyClicks(box, text);
-}
-
-void press(const QWidget& dialog, int id)
-{
-    auto* button = qobject_cast<QAbstractButton*>(controlIn(dialog, id));
-    ASSERT_NE(button, nullptr) << "button " << id;
-    QTest::mouseClick(button, Qt::LeftButton);
-}
+using test::clickOn;
+using test::controlOf;
+using test::typeInto;
 
 class MonitorCommandsTest : public ::testing::Test
 {
@@ -140,9 +122,9 @@ TEST_F(MonitorCommandsTest, AddFromTheToolbarEditWithCtrlEAndDeleteWithTheKey)
     start();
     const QString location = address("page.html");
     ui::DialogRunner::setNextHandler([location](QDialog& dialog) {
-        typeIn(dialog, Id::IdDisplayName, "Front page");
-        typeIn(dialog, Id::IdLocation, location);
-        press(dialog, 1);
+        typeInto(dialog, Id::IdDisplayName, "Front page");
+        typeInto(dialog, Id::IdLocation, location);
+        clickOn(dialog, 1);
     });
     QWidget* add = frame()->toolBar()->widgetForAction(frame()->action(ui::kCmdAdd));
     QTest::mouseClick(add, Qt::LeftButton);
@@ -160,7 +142,7 @@ TEST_F(MonitorCommandsTest, AddFromTheToolbarEditWithCtrlEAndDeleteWithTheKey)
     clickRow(0);
     ui::DialogRunner::setNextHandler([](QDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Document Properties");
-        press(dialog, 1);
+        clickOn(dialog, 1);
     });
     QTest::keyClick(frame(), Qt::Key_E, Qt::ControlModifier);
     EXPECT_TRUE(QTest::qWaitFor(
