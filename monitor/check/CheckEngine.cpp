@@ -31,6 +31,15 @@ namespace
 // connections, TLS sessions and name lookups serve every document it checks.
 thread_local UrlSession* t_workerSession = nullptr;
 
+// The document this thread claimed last, with the slot's generation and the record's name at
+// that moment: what a check compares against to know that its document was replaced.
+struct ClaimStamp {
+    int index = -1;
+    uint32_t generation = 0;
+    std::string name;
+};
+thread_local ClaimStamp t_claim;
+
 // The periodic timer's period. Only a hand-made or short options file holds an interval of
 // 0 or less; it is taken as the shortest the options dialog offers, so such a file never
 // makes the monitor check without pause.
@@ -214,17 +223,53 @@ void CheckEngine::runWorker()
             continue;
         redrawRow(index);
         checkDocument(index);
+        // Edited while it was checked: the edited document waits, and is checked now.
+        if (slotReplaced(index) && m_parts.table.status(index) == DocumentStatus::Waiting)
+            --index;
     }
 }
 
 bool CheckEngine::claim(int index)
 {
+    // Read before the claim: an edit that comes between makes the check's results go unused
+    // (and the document is checked again), never the other way round.
+    const uint32_t generation = m_parts.table.generation(index);
+    std::string name = m_parts.table.displayName(index);
     std::lock_guard lock(m_claimMutex);
-    if (!m_parts.table.claim(index))
+    const auto slot = static_cast<std::size_t>(index);
+    // An edited document is Waiting while the worker of its old record still holds the slot.
+    if (m_heldByWorker[slot] || !m_parts.table.claim(index))
         return false;
-    m_heldByWorker[static_cast<std::size_t>(index)] = 1;
+    m_heldByWorker[slot] = 1;
+    t_claim = ClaimStamp{index, generation, std::move(name)};
     m_claimed.push_back(index);
     return true;
+}
+
+bool CheckEngine::slotReplaced(int index) const
+{
+    return t_claim.index == index && m_parts.table.generation(index) != t_claim.generation;
+}
+
+void CheckEngine::dropReplacedCheck(int index)
+{
+    // The files this check may have written are removed: under the old record's name, and
+    // under the slot's new name (the edit removed the files of the new record, which nobody
+    // fetched yet while this check held the slot), unless another document has that name.
+    const std::string names[] = {t_claim.name, m_parts.table.displayName(index)};
+    for (const std::string& name : names) {
+        bool taken = name.empty();
+        for (int other = 0; other < m_parts.table.capacity() && !taken; ++other)
+            taken = other != index && m_parts.table.isUsed(other) &&
+                    m_parts.table.displayName(other) == name;
+        if (taken)
+            continue;
+        for (const char* extension : {kContentExtension, kMiddleExtension})
+            removeFile(recordFilePath(m_parts.dataFolder, name, extension));
+        removePreviousVersions(m_parts.dataFolder, name);
+    }
+    m_reasons.erase(index);
+    m_heldByWorker[static_cast<std::size_t>(index)] = 0;
 }
 
 std::vector<int> CheckEngine::takeClaimed()
@@ -249,6 +294,10 @@ void CheckEngine::finishCheck(int index, DocumentStatus status, const std::strin
     if (status == DocumentStatus::Unavailable)
         name = m_parts.table.displayName(index);
     std::lock_guard lock(m_claimMutex);
+    if (slotReplaced(index)) {
+        dropReplacedCheck(index);
+        return;
+    }
     if (status == DocumentStatus::Unavailable)
         m_reasons[index] = Reason{std::move(name), reason.empty() ? "unavailable" : reason};
     else
@@ -316,8 +365,9 @@ void CheckEngine::checkDocument(int index)
         break;
     }
     }
-    // A check that stop() ended did not happen: its document waits with its old time.
-    if (!(m_stop && m_parts.table.status(index) == DocumentStatus::Waiting))
+    // A check that stop() ended did not happen: its document waits with its old time; nor did
+    // the check of a record that was replaced meanwhile.
+    if (!slotReplaced(index) && !(m_stop && m_parts.table.status(index) == DocumentStatus::Waiting))
         m_parts.table.setLastCheck(index, nowText());
     redrawRow(index);
 }
@@ -423,6 +473,8 @@ void CheckEngine::startBlink()
 
 void CheckEngine::announce(int index, DocumentStatus event)
 {
+    if (slotReplaced(index))
+        return; // the record now in the slot had no such event
     notifyEvent(index, event);
     startBlink();
 }

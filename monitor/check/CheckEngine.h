@@ -166,6 +166,12 @@ private:
     static void* workerMain(void* engine);
     void runWorker();
     bool claim(int index);
+    // True when the document was edited or deleted since this thread claimed it: the check's
+    // results belong to a record that is gone.
+    bool slotReplaced(int index) const;
+    // The end of a check whose document was replaced meanwhile: nothing of it is kept. Under
+    // m_claimMutex.
+    void dropReplacedCheck(int index);
     // Sets the final status of a check and releases the document from its worker; an
     // Unavailable status keeps `reason`, any other clears the document's reason.
     void finishCheck(int index, DocumentStatus status, const std::string& reason = {});

@@ -379,6 +379,8 @@ void CheckEngine::keepPreviousVersion(int index)
 void CheckEngine::holdStatus(int index, DocumentStatus status)
 {
     std::lock_guard lock(m_claimMutex);
+    if (slotReplaced(index))
+        return;
     m_parts.table.setStatus(index, status);
 }
 

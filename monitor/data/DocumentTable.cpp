@@ -223,13 +223,16 @@ DocumentTable::DocumentTable(int capacity) : m_capacity(capacity > 0 ? capacity 
         return;
     m_blockCount = (m_capacity + kBlockSlots - 1) / kBlockSlots;
     m_blocks.reset(new (std::nothrow) std::atomic<DocumentRecord*>[m_blockCount]);
-    if (!m_blocks) {
+    m_generations.reset(new (std::nothrow) std::atomic<uint32_t>[m_capacity]);
+    if (!m_blocks || !m_generations) {
         m_capacity = 0;
         m_blockCount = 0;
         return;
     }
     for (int b = 0; b < m_blockCount; ++b)
         m_blocks[b].store(nullptr, std::memory_order_relaxed);
+    for (int i = 0; i < m_capacity; ++i)
+        m_generations[i].store(0, std::memory_order_relaxed);
 }
 
 DocumentTable::~DocumentTable()
@@ -293,6 +296,14 @@ void DocumentTable::put(int index, const DocumentRecord& record)
         return;
     copyExceptStatus(*target, record);
     statusOf(*target).store(record.status);
+    m_generations[index].fetch_add(1, std::memory_order_acq_rel);
+}
+
+uint32_t DocumentTable::generation(int index) const
+{
+    if (index < 0 || index >= m_capacity)
+        return 0;
+    return m_generations[index].load(std::memory_order_acquire);
 }
 
 void DocumentTable::clear(int index)

@@ -47,6 +47,9 @@ public:
     DocumentRecord get(int index) const;
     // Replaces a whole slot; an all-zero record frees it.
     void put(int index, const DocumentRecord& record);
+    // Counts the put()s and clear()s of a slot: a worker that finds it moved since its claim
+    // knows that the document it checked was edited or deleted meanwhile. Any thread.
+    uint32_t generation(int index) const;
     void clear(int index);
 
     std::string displayName(int index) const;
@@ -73,6 +76,7 @@ private:
     // Written under m_mutex, read without it (the status operations): each pointer is
     // published once, with release order, and never changes afterwards.
     std::unique_ptr<std::atomic<DocumentRecord*>[]> m_blocks;
+    std::unique_ptr<std::atomic<uint32_t>[]> m_generations;
     mutable std::mutex m_mutex;
 };
 

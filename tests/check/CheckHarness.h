@@ -82,6 +82,8 @@ public:
     // Runs on the reporting thread before the row's redraw is queued (a worker reports the
     // claim of a document before it reads anything).
     std::function<void(int)> onRecordChanged;
+    // Runs on the asking thread before the message box is queued.
+    std::function<void(const std::string&)> onShowMessage;
 
     void recordChanged(int record) override
     {
@@ -103,6 +105,8 @@ public:
     MessageAnswer showMessage(const std::string& text, MessageIcon icon,
                               MessageButtons buttons) override
     {
+        if (onShowMessage)
+            onShowMessage(text);
         return m_inner.showMessage(text, icon, buttons);
     }
     void cancelPrompts() override { m_inner.cancelPrompts(); }
