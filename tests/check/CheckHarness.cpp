@@ -95,6 +95,17 @@ std::tm FixedClock::localNow() const
     return when;
 }
 
+DocumentSpec middleSpec(const std::string& name, const std::string& location)
+{
+    DocumentSpec spec;
+    spec.name = name;
+    spec.location = location;
+    spec.middleMode = 1;
+    spec.middleStart = "<b>";
+    spec.middleEnd = "</b>";
+    return spec;
+}
+
 SessionSettings testSessionSettings()
 {
     SessionSettings settings;

@@ -140,6 +140,9 @@ struct DocumentSpec {
     DocumentStatus status = DocumentStatus::Checked;
 };
 
+// A web page compared by the portion between "<b>" and "</b>".
+DocumentSpec middleSpec(const std::string& name, const std::string& location);
+
 class EngineHarness
 {
 public:

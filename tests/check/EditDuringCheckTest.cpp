@@ -28,13 +28,7 @@ TEST(EditDuringCheck, TheReplacedRecordGetsNothingOfTheOldCheckAndNoFileIsLeftBe
     const Case cases[] = {{"edited", false}, {"deleted", true}};
     for (const Case& c : cases) {
         EngineHarness h;
-        DocumentSpec spec;
-        spec.name = "old";
-        spec.location = server.url("/old.html");
-        spec.middleMode = 1;
-        spec.middleStart = "<b>";
-        spec.middleEnd = "</b>";
-        const int doc = h.add(spec);
+        const int doc = h.add(middleSpec("old", server.url("/old.html")));
         // The first fetch stored the page, then found no markers and asks the user: while the
         // worker waits for the box, the user edits or deletes the document, as the window's
         // commands do.

@@ -98,13 +98,7 @@ std::unique_ptr<HttpPeer> PreviousWebVersion::s_server;
 
 TEST_F(PreviousWebVersion, MiddlePageKeepsThePreviousPageAndPortion)
 {
-    DocumentSpec spec;
-    spec.name = "doc";
-    spec.location = s_server->url("middle.html");
-    spec.middleMode = 1;
-    spec.middleStart = "<b>";
-    spec.middleEnd = "</b>";
-    const int doc = h.add(spec);
+    const int doc = h.add(middleSpec("doc", s_server->url("middle.html")));
     s_server->put("middle.html", "price\r\n<b>10\r\n</b>\r\n");
     ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
     s_server->put("middle.html", "changed outside\r\n<b>10\r\n</b>\r\n");

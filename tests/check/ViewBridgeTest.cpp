@@ -141,13 +141,7 @@ TEST(ViewBridge, EngineStopsAndDiesWhileAWorkerWaitsForAMessageBox)
     server.put("plain.html", "no markers here");
     runAsUiThread([&] {
         EngineHarness h;
-        DocumentSpec spec;
-        spec.name = "middle";
-        spec.location = server.url("/plain.html");
-        spec.middleMode = 1;
-        spec.middleStart = "<b>";
-        spec.middleEnd = "</b>";
-        const int doc = h.add(spec);
+        const int doc = h.add(middleSpec("middle", server.url("/plain.html")));
         h.table.setStatus(doc, DocumentStatus::Waiting);
         h.engine->startCheckWorkers();
         // Claimed (one report), then the box is queued and its worker waits.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QString>
 #include <QTest>
@@ -13,6 +14,16 @@
 
 namespace sentorix::test
 {
+
+// Clicks as the mouse does; a check box toggles only on its indicator and text, which a wide
+// box has at its left.
+inline void click(QAbstractButton* button)
+{
+    ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
+    const QPoint at = qobject_cast<QCheckBox*>(button) != nullptr ? QPoint(8, button->height() / 2)
+                                                                  : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, {}, at);
+}
 
 inline QWidget* controlOf(const QWidget& dialog, int id)
 {

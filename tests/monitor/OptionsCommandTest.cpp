@@ -9,6 +9,7 @@
 #include "monitor/dialogs/ModalDialogs.h"
 #include "monitor/dialogs/OptionsDialog.h"
 #include "platform/Autostart.h"
+#include "tests/monitor/DialogControls.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -33,14 +34,7 @@ namespace
 
 using test::TempDir;
 
-void click(QAbstractButton* button)
-{
-    ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
-    // A check box toggles only on its indicator and text, which a wide box has at its left.
-    const QPoint at = qobject_cast<QCheckBox*>(button) != nullptr ? QPoint(8, button->height() / 2)
-                                                                  : button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, {}, at);
-}
+using test::click;
 
 class OptionsCommand : public ::testing::Test
 {

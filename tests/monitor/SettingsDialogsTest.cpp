@@ -19,6 +19,7 @@
 #include "platform/Autostart.h"
 #include "platform/ProgramLauncher.h"
 #include "platform/Sound.h"
+#include "tests/monitor/DialogControls.h"
 #include "tests/support/ReceivedMail.h"
 #include "tests/support/TestAuthority.h"
 #include "tests/support/TestSupport.h"
@@ -88,14 +89,7 @@ public:
     std::vector<std::vector<std::string>> calls;
 };
 
-void click(QAbstractButton* button)
-{
-    ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
-    // A check box toggles only on its indicator and text, which a wide box has at its left.
-    const QPoint at = qobject_cast<QCheckBox*>(button) != nullptr ? QPoint(8, button->height() / 2)
-                                                                  : button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, {}, at);
-}
+using test::click;
 
 // Types into a box; text beyond ASCII arrives whole, as from an input method.
 void type(QLineEdit* box, const QString& text)
