@@ -268,6 +268,28 @@ bool parseJournal(const std::vector<unsigned char>& file, std::vector<ParsedEntr
 
 } // namespace
 
+namespace
+{
+
+// The first offset at or after `from` where the two records differ, kRecordSize when none:
+// eight bytes at a time, since at exit nearly every record is equal but for a few fields.
+std::size_t firstDifference(const unsigned char* a, const unsigned char* b, std::size_t from)
+{
+    std::size_t i = from;
+    for (; i + sizeof(uint64_t) <= kRecordSize; i += sizeof(uint64_t)) {
+        uint64_t wa, wb;
+        std::memcpy(&wa, a + i, sizeof wa);
+        std::memcpy(&wb, b + i, sizeof wb);
+        if (wa != wb)
+            break;
+    }
+    while (i < kRecordSize && a[i] == b[i])
+        ++i;
+    return i;
+}
+
+} // namespace
+
 RecordPatch diffRecords(std::string fileName, const DocumentRecord& before,
                         const DocumentRecord& after)
 {
@@ -277,10 +299,9 @@ RecordPatch diffRecords(std::string fileName, const DocumentRecord& before,
     const auto* a = reinterpret_cast<const unsigned char*>(&after);
     std::size_t i = 0;
     while (i < kRecordSize) {
-        if (a[i] == b[i]) {
-            ++i;
-            continue;
-        }
+        i = firstDifference(a, b, i);
+        if (i == kRecordSize)
+            break;
         const std::size_t start = i;
         std::size_t end = i + 1; // one past the last differing byte so far
         std::size_t j = end;

@@ -262,6 +262,43 @@ TEST(ExitSave, FilesThatCannotBeChangedInPlaceAreReplacedWhole)
     }
 }
 
+// The ranges cover exactly the changed bytes, wherever they lie against the eight-byte steps
+// of the search, with a run of fewer than 16 equal bytes between two changes taken in.
+TEST(RecordJournal, PatchRangesCoverExactlyTheChangedBytes)
+{
+    using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+    const struct {
+        const char* name;
+        std::vector<std::size_t> changed; // offsets whose byte is flipped
+        Ranges expected;                  // offset and length of each range
+    } cases[] = {
+        {"none", {}, {}},
+        {"the first byte", {0}, {{0, 1}}},
+        {"the last byte", {kRecordSize - 1}, {{kRecordSize - 1, 1}}},
+        {"the last byte of a step and the first of the next", {7, 8}, {{7, 2}}},
+        {"a gap of 15 is taken in", {100, 116}, {{100, 17}}},
+        {"a gap of 16 starts a new range", {100, 117}, {{100, 1}, {117, 1}}},
+        {"three far apart", {3, 2000, kRecordSize - 2}, {{3, 1}, {2000, 1}, {kRecordSize - 2, 1}}},
+    };
+    const DocumentRecord before = makeRecord("Doc", "http://example.org/");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocumentRecord after = before;
+        auto* bytes = reinterpret_cast<unsigned char*>(&after);
+        for (std::size_t at : c.changed)
+            bytes[at] ^= 0x5A;
+        const RecordPatch patch = diffRecords("Doc.data", before, after);
+        Ranges got;
+        for (const RecordPatch::Range& range : patch.ranges)
+            got.emplace_back(range.offset, range.length);
+        EXPECT_EQ(got, c.expected);
+        std::string newBytes;
+        for (const auto& [offset, length] : c.expected)
+            newBytes.append(reinterpret_cast<const char*>(bytes) + offset, length);
+        EXPECT_EQ(patch.newBytes, newBytes);
+    }
+}
+
 TEST(RecordJournal, CompleteJournalIsFinishedAtTheNextStart)
 {
     TempDir dir;
