@@ -204,8 +204,6 @@ bool InputFile::open(const std::string& path, FileMode mode)
         return false;
     m_fd = fd;
     m_mode = mode;
-    if (m_buffer.size() < kBufferSize)
-        m_buffer.resize(kBufferSize);
     m_pos = m_end = 0;
     m_eof = m_failed = m_heldCr = false;
     return true;
@@ -237,6 +235,9 @@ bool InputFile::fill()
     m_pos = m_end = 0;
     if (m_fd < 0 || m_failed)
         return false;
+    // Made at the first read: a file opened only to be looked at costs no buffer.
+    if (m_buffer.size() < kBufferSize)
+        m_buffer.resize(kBufferSize);
     for (;;) {
         if (m_eof)
             return false;
@@ -304,8 +305,7 @@ long InputFile::read(void* buffer, std::size_t size)
     while (done < size) {
         if (m_pos == m_end) {
             // Large binary reads go straight into the caller's buffer.
-            if (m_mode == FileMode::Binary && size - done >= m_buffer.size() && !m_eof &&
-                !m_failed) {
+            if (m_mode == FileMode::Binary && size - done >= kBufferSize && !m_eof && !m_failed) {
                 ssize_t n = readOnce(m_fd, out + done, size - done);
                 if (n < 0) {
                     m_failed = true;

@@ -32,6 +32,9 @@ public:
     // without waiting on it.
     bool open(const std::string& path, FileMode mode);
     bool isOpen() const { return m_fd >= 0; }
+    // The open file's descriptor (-1 when closed), for fstat; reading through it would leave
+    // this object's buffer behind.
+    int descriptor() const { return m_fd; }
     void close();
     // Goes back to the start of the file, as if it had just been opened.
     bool rewind();

@@ -1,7 +1,7 @@
 // The three comparison methods over arbitrary stored and new bodies, in text and binary mode:
-// the block comparison, the streamed comparison of a web body fed in uneven pieces (which
-// must find a difference exactly when the bytes differ and then hold the whole new body in
-// its TempFile), the count and the middle.
+// the block comparison, the streamed comparison of a web body fed in uneven pieces, by reading
+// the ContentFile and by its digest (each must find a difference exactly when the bytes differ
+// and then hold the whole new body in its TempFile), the count and the middle.
 //
 // Input: one byte of flags, three lengths (count string, middle start, middle end, each mod
 // 32), those strings, one byte for the piece size, then the stored body and the new body
@@ -67,10 +67,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         fuzz::require(compareFileBlocks(newFile, contentFile) != Sameness::Failed,
                       "the block comparison failed on readable files");
     }
+    // The stored content's digest, as the body that became it would have given it.
+    ContentDigest storedDigest;
     {
+        BlockDigester digester;
+        digester.feed(stored.data(), stored.size());
+        storedDigest.mode = mode;
+        storedDigest.length = digester.length();
+        storedDigest.blocks = digester.finish().value_or(std::vector<BlockDigest>{});
+    }
+    for (const bool digested : {false, true}) {
         InputFile contentFile;
         fuzz::require(contentFile.open(contentPath, mode), "cannot open the content");
-        StreamComparison body(folder, mode, &contentFile);
+        StreamComparison body(folder, mode, &contentFile, digested ? &storedDigest : nullptr);
         bool fed = true;
         for (std::size_t at = 0; at < fresh.size() && fed; at += piece)
             fed = body.feed(fresh.data() + at, std::min(piece, fresh.size() - at));

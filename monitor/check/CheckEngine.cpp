@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <unordered_set>
 #include <utility>
 
 namespace sentorix
@@ -62,7 +63,8 @@ SessionSettings defaultSessionSettings()
 
 CheckEngine::CheckEngine(const CheckEngineParts& parts)
     : m_parts(parts), m_sessionSettings(defaultSessionSettings()),
-      m_heldByWorker(static_cast<std::size_t>(parts.table.capacity()), 0)
+      m_heldByWorker(static_cast<std::size_t>(parts.table.capacity()), 0),
+      m_digests(parts.dataFolder)
 {
 }
 
@@ -523,6 +525,11 @@ void CheckEngine::saveOnExit()
 {
     deleteTempFiles(m_parts.dataFolder);
     saveAllRecordsOnExit(m_parts.table, m_parts.dataFolder);
+    std::unordered_set<std::string> names;
+    for (int i = 0; i < m_parts.table.capacity(); ++i)
+        if (m_parts.table.isUsed(i))
+            names.insert(m_parts.table.displayName(i));
+    m_digests.save(names);
 }
 
 } // namespace sentorix

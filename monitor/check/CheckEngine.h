@@ -14,6 +14,7 @@
 #pragma once
 
 #include "monitor/check/TimerHost.h"
+#include "monitor/data/ContentDigests.h"
 #include "monitor/data/DocumentRecord.h"
 #include "platform/UrlSession.h"
 
@@ -194,8 +195,11 @@ private:
     // The session settings in force, with the engine's stop flag.
     SessionSettings transferSettings() const;
     // Ends a later web or FTP fetch once compared; true when the document ended Changed.
-    bool endLaterFetch(int index, bool changed, StreamComparison& body,
+    bool endLaterFetch(int index, bool changed, StreamComparison& body, const std::string& name,
                        const std::string& contentPath);
+    // The digest of the body that now is the ContentFile of `name`, or none when it has none.
+    void rememberDigest(const std::string& name, const std::string& contentPath,
+                        const StreamComparison& body);
 
     CheckEngineParts m_parts;
 
@@ -218,6 +222,8 @@ private:
 
     // DNS cache and TLS sessions shared by all workers; each worker keeps its own connections.
     ConnectionShare m_share;
+    // The stored contents' digests, so an unchanged web fetch need not read its ContentFile.
+    ContentDigests m_digests;
     std::vector<int> m_claimed;
 
     std::atomic<int> m_periodicTimerArmed{0};

@@ -150,10 +150,15 @@ Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile,
     }
 }
 
-StreamComparison::StreamComparison(std::string folder, FileMode mode, InputFile* contentFile)
+StreamComparison::StreamComparison(std::string folder, FileMode mode, InputFile* contentFile,
+                                   const ContentDigest* storedDigest)
     : m_folder(std::move(folder)), m_mode(mode), m_content(contentFile),
-      m_different(contentFile == nullptr)
+      m_storedDigest(contentFile ? storedDigest : nullptr), m_different(contentFile == nullptr)
 {
+    // A block waiting for its digest and the piece that completes it (pieces come in up to
+    // 100 KiB): room made once rather than grown piece by piece.
+    if (m_storedDigest)
+        m_scratch.reserve(3 * kDigestBlock);
 }
 
 StreamComparison::~StreamComparison()
@@ -165,11 +170,20 @@ bool StreamComparison::feed(const char* data, std::size_t size)
 {
     if (storageFailed())
         return false;
-    if (!m_different && sameAsStored(data, size)) {
-        m_equalBytes += size;
-        return true;
+    m_digester.feed(data, size);
+    if (!m_different) {
+        if (m_storedDigest) {
+            if (sameAsDigested(data, size))
+                return true;
+            m_different = true;
+            return startTemp() && writeUnverified();
+        }
+        if (sameAsStored(data, size)) {
+            m_equalBytes += size;
+            return true;
+        }
+        m_different = true;
     }
-    m_different = true;
     if (m_tempPath.empty() && !startTemp())
         return false;
     if (!m_temp.write(data, size)) {
@@ -183,11 +197,21 @@ bool StreamComparison::finish()
 {
     if (storageFailed())
         return false;
+    m_newBlocks = m_digester.finish();
     if (!m_different) {
-        char extra;
-        if (m_content->read(&extra, 1) == 0)
-            return true; // the same: no TempFile was ever made
-        m_different = true;
+        if (m_storedDigest) {
+            if (m_newBlocks && m_digester.length() == m_storedDigest->length &&
+                *m_newBlocks == m_storedDigest->blocks)
+                return true; // the same: the ContentFile was not read at all
+            m_different = true;
+            if (!startTemp() || !writeUnverified())
+                return false;
+        } else {
+            char extra;
+            if (m_content->read(&extra, 1) == 0)
+                return true; // the same: no TempFile was ever made
+            m_different = true;
+        }
     }
     if (m_tempPath.empty() && !startTemp())
         return false;
@@ -196,6 +220,17 @@ bool StreamComparison::finish()
         return false;
     }
     return true;
+}
+
+std::optional<ContentDigest> StreamComparison::bodyDigest() const
+{
+    if (!m_newBlocks)
+        return std::nullopt;
+    ContentDigest digest;
+    digest.mode = m_mode;
+    digest.length = m_digester.length();
+    digest.blocks = *m_newBlocks;
+    return digest;
 }
 
 bool StreamComparison::moveTempOver(const std::string& target)
@@ -227,6 +262,40 @@ bool StreamComparison::sameAsStored(const char* data, std::size_t size)
     const long got = m_content->read(m_scratch.data(), size);
     return got >= 0 && static_cast<std::size_t>(got) == size &&
            std::memcmp(m_scratch.data(), data, size) == 0;
+}
+
+// The body's bytes wait in m_scratch until the digest of their block is known: a block whose
+// digest is the stored one's is taken as equal and dropped; at the first other one the waiting
+// bytes become the TempFile's, after the equal blocks copied from the ContentFile.
+bool StreamComparison::sameAsDigested(const char* data, std::size_t size)
+{
+    m_scratch.insert(m_scratch.end(), data, data + size);
+    const std::vector<BlockDigest>& fresh = m_digester.fullBlocks();
+    const std::vector<BlockDigest>& stored = m_storedDigest->blocks;
+    std::size_t verified = 0;
+    while (m_scratch.size() - verified >= kDigestBlock) {
+        const std::size_t block = m_equalBytes / kDigestBlock;
+        const bool fullInStored = (block + 1) * kDigestBlock <= m_storedDigest->length;
+        if (block >= fresh.size() || block >= stored.size() || !fullInStored ||
+            !(fresh[block] == stored[block])) {
+            m_scratch.erase(m_scratch.begin(),
+                            m_scratch.begin() + static_cast<std::ptrdiff_t>(verified));
+            return false;
+        }
+        m_equalBytes += kDigestBlock;
+        verified += kDigestBlock;
+    }
+    m_scratch.erase(m_scratch.begin(), m_scratch.begin() + static_cast<std::ptrdiff_t>(verified));
+    return true;
+}
+
+bool StreamComparison::writeUnverified()
+{
+    const bool written = m_temp.write(m_scratch.data(), m_scratch.size());
+    m_scratch.clear();
+    if (!written)
+        m_writeFailed = true;
+    return written;
 }
 
 // The TempFile at the first difference, beginning with the part of the body found equal,

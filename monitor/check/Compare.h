@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/TextFile.h"
+#include "monitor/data/ContentDigests.h"
 #include "monitor/data/DocumentRecord.h"
 
 #include <atomic>
@@ -33,13 +34,21 @@ Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile,
 // A fetched body on its way to a TempFile in `folder`, written in the document's file mode.
 //
 // Given the ContentFile (open for reading in the same mode, at its start), the body is
-// compared with it read by read: each piece is fed as it arrives (at most 8192 bytes) and the
+// compared with it read by read: each piece is fed as it arrives and the
 // same number of bytes is read from the ContentFile; finish() makes the end-of-body read of
 // one more byte, so a ContentFile longer than the body differs too. The TempFile is created
 // only at the first difference: the part found equal is then copied from the ContentFile
 // (read and written in the same mode, which gives back the bytes the body had) and the rest
 // of the body follows. An unchanged body thus costs no file at all, while a changed one ends
 // with exactly the TempFile that writing every piece as it came would have made.
+//
+// Given also the ContentFile's digest (see ContentDigests.h), the ContentFile is not read to
+// compare: the body's bytes are held until their 64 KiB block is complete and its digest is
+// compared with the stored block's; the ContentFile is read only to copy the equal blocks into
+// a TempFile at the first difference. The TempFile is the same as without the digest.
+//
+// Whatever the comparison, the body's own block digests are computed as it is fed, so that the
+// ContentFile it becomes, or the one it was found equal to, gets its digest (bodyDigest()).
 //
 // Without a ContentFile (a first fetch, or a method that looks at the whole new page) every
 // piece is written and the body counts as different; the TempFile then exists after finish()
@@ -49,7 +58,8 @@ Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile,
 class StreamComparison
 {
 public:
-    StreamComparison(std::string folder, FileMode mode, InputFile* contentFile);
+    StreamComparison(std::string folder, FileMode mode, InputFile* contentFile,
+                     const ContentDigest* storedDigest = nullptr);
     StreamComparison(const StreamComparison&) = delete;
     StreamComparison& operator=(const StreamComparison&) = delete;
     ~StreamComparison();
@@ -73,18 +83,29 @@ public:
     // Closes and deletes the TempFile, when there is one.
     void discard();
 
+    // After a successful finish(): the digest of the whole body (without a stamp); nullopt for
+    // a body too long to get one.
+    std::optional<ContentDigest> bodyDigest() const;
+
 private:
     bool sameAsStored(const char* data, std::size_t size);
+    bool sameAsDigested(const char* data, std::size_t size);
+    bool writeUnverified();
     bool startTemp();
 
     std::string m_folder;
     FileMode m_mode;
     InputFile* m_content;
+    const ContentDigest* m_storedDigest;
     bool m_different;
     bool m_tempMissing = false;
     bool m_writeFailed = false;
     std::size_t m_equalBytes = 0;
+    // The ContentFile's bytes read for a comparison; with a digest, the body's bytes of the
+    // block that is not yet found equal.
     std::vector<char> m_scratch;
+    BlockDigester m_digester;
+    std::optional<std::vector<BlockDigest>> m_newBlocks;
     OutputFile m_temp;
     std::string m_tempPath;
 };

@@ -144,8 +144,13 @@ void CheckEngine::checkWebDocument(int index, bool page)
     const FileMode mode = page ? FileMode::Text : FileMode::Binary;
     InputFile stored;
     const bool firstFetch = !stored.open(contentPath, mode);
-    StreamComparison body(m_parts.dataFolder, mode,
-                          !firstFetch && method == CompareMethod::Simple ? &stored : nullptr);
+    const bool comparedWhole = !firstFetch && method == CompareMethod::Simple;
+    const std::optional<FileStamp> storedStamp =
+        comparedWhole ? fileStamp(stored.descriptor()) : std::nullopt;
+    const std::optional<ContentDigest> storedDigest =
+        storedStamp ? m_digests.find(name, *storedStamp, mode) : std::nullopt;
+    StreamComparison body(m_parts.dataFolder, mode, comparedWhole ? &stored : nullptr,
+                          storedDigest ? &*storedDigest : nullptr);
     GuardedBody guarded(body, m_parts.dataFolder, session->settings().bounds.minFreeDiskBytes);
     const FetchResult fetched = session->fetchWeb(
         request.url, request.credentials,
@@ -193,6 +198,7 @@ void CheckEngine::checkWebDocument(int index, bool page)
             failCheck(index, false, kCannotStore);
             return;
         }
+        rememberDigest(name, contentPath, body);
         switch (method) {
         case CompareMethod::Simple:
             finishCheck(index, DocumentStatus::Ready);
@@ -220,6 +226,13 @@ void CheckEngine::checkWebDocument(int index, bool page)
     switch (method) {
     case CompareMethod::Simple:
         changed = body.different();
+        // Found equal by reading: the stored content gets the body's digest.
+        if (!changed && !storedDigest && storedStamp) {
+            if (std::optional<ContentDigest> digest = body.bodyDigest()) {
+                digest->stamp = *storedStamp;
+                m_digests.put(name, std::move(*digest));
+            }
+        }
         break;
     case CompareMethod::Count: {
         const int64_t count = countOccurrences(body.tempPath(), countString);
@@ -249,7 +262,7 @@ void CheckEngine::checkWebDocument(int index, bool page)
     }
     }
 
-    if (endLaterFetch(index, changed, body, contentPath) &&
+    if (endLaterFetch(index, changed, body, name, contentPath) &&
         m_parts.options.get().openChangedPage == 1) {
         m_parts.view.openDocument(index, false);
     }
@@ -340,7 +353,7 @@ void CheckEngine::checkFtpFile(int index)
         failCheck(index, false, "cannot read the downloaded file");
         return;
     }
-    endLaterFetch(index, sameness == Sameness::Different, body, contentPath);
+    endLaterFetch(index, sameness == Sameness::Different, body, name, contentPath);
 }
 
 // A login holding a line break is never sent (it would end the login command on the wire and
@@ -395,7 +408,7 @@ void CheckEngine::interruptCheck(int index, StreamComparison& body)
 // cannot be moved is a storage failure: the change was told, and as the old content stays the
 // next check finds it again.
 bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
-                                const std::string& contentPath)
+                                const std::string& name, const std::string& contentPath)
 {
     if (!changed) {
         body.discard();
@@ -408,8 +421,22 @@ bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
         failCheck(index, false, kCannotStore);
         return false;
     }
+    rememberDigest(name, contentPath, body);
     finishCheck(index, DocumentStatus::Changed);
     return true;
+}
+
+void CheckEngine::rememberDigest(const std::string& name, const std::string& contentPath,
+                                 const StreamComparison& body)
+{
+    std::optional<ContentDigest> digest = body.bodyDigest();
+    const std::optional<FileStamp> stamp = digest ? fileStamp(contentPath) : std::nullopt;
+    if (!stamp) {
+        m_digests.forget(name);
+        return;
+    }
+    digest->stamp = *stamp;
+    m_digests.put(name, std::move(*digest));
 }
 
 void CheckEngine::checkLocalFile(int index)

@@ -1,6 +1,7 @@
 #include "monitor/data/Leftovers.h"
 
 #include "common/MailHandoff.h"
+#include "monitor/data/ContentDigests.h"
 #include "monitor/data/DocumentTable.h"
 #include "monitor/data/Options.h"
 #include "monitor/data/RecordJournal.h"
@@ -39,7 +40,8 @@ bool isReplacedTarget(std::string_view base)
                                   kPreviousExtension, kPreviousMiddleExtension})
         if (base.size() > std::strlen(extension) && endsWith(base, extension))
             return true;
-    for (const char* fixed : {kOptionsFile, kMailSettingsFile, kTestMailSettingsFile})
+    for (const char* fixed :
+         {kOptionsFile, kMailSettingsFile, kTestMailSettingsFile, kContentDigestsFile})
         if (base == fixed)
             return true;
     return false;

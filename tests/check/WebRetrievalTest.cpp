@@ -6,6 +6,7 @@
 #include "common/FixedText.h"
 #include "common/TextFile.h"
 #include "monitor/check/WebAddress.h"
+#include "monitor/data/ContentDigests.h"
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,60 @@ TEST_F(WebRetrieval, ChangedBodyIsStoredWholeWhereverItDiffers)
             serve(base);
         }
     }
+}
+
+// The digests of the stored contents outlive the session, and serve only the ContentFile they
+// were made for: one replaced in between is compared by reading it again.
+TEST_F(WebRetrieval, StoredDigestsServeOnlyTheContentFileTheyWereMadeFor)
+{
+    std::string page;
+    while (page.size() < 150000)
+        page += "<li>row " + std::to_string(page.size()) + "</li>\n";
+    const std::string path = serve(page);
+    TempDir folder;
+    const std::string digestsFile = folder.file(kContentDigestsFile);
+    std::string contentPath;
+    {
+        EngineHarness first(16, folder.path());
+        DocumentSpec spec;
+        spec.name = "doc";
+        spec.location = s_server->url(path);
+        const int doc = first.add(spec);
+        ASSERT_EQ(first.check(doc), DocumentStatus::Ready);
+        contentPath = first.contentPath(doc);
+        first.engine->saveOnExit();
+    }
+    ASSERT_TRUE(fileExists(digestsFile));
+    const auto digestsStamp = fileStamp(digestsFile);
+
+    auto nextSession = [&](DocumentStatus expected, const char* what) {
+        EngineHarness next(16, folder.path());
+        DocumentSpec spec;
+        spec.name = "doc";
+        spec.location = s_server->url(path);
+        const int doc = next.add(spec);
+        EXPECT_EQ(next.check(doc), expected) << what;
+        next.engine->saveOnExit();
+        return next.content(doc);
+    };
+    // Unchanged, found so by the stored digest: nothing new to keep, so the file stays as it
+    // was written.
+    EXPECT_TRUE(nextSession(DocumentStatus::Checked, "unchanged") == readFile(contentPath));
+    EXPECT_EQ(fileStamp(digestsFile), digestsStamp);
+
+    // Another content put in place of the ContentFile (as a crashed session may have left it):
+    // the digest is not that file's, so the page is compared with what the file holds.
+    std::string other = page;
+    other[100000] = '#';
+    writeFileReplacing(contentPath, other.data(), other.size(), FileMode::Text);
+    std::string stored;
+    for (char c : page) {
+        if (c == '\n')
+            stored += '\r';
+        stored += c;
+    }
+    EXPECT_TRUE(nextSession(DocumentStatus::Changed, "replaced") == stored);
+    EXPECT_TRUE(nextSession(DocumentStatus::Checked, "after the change") == stored);
 }
 
 TEST_F(WebRetrieval, CountMethodSeesOnlyTheCount)

@@ -6,6 +6,7 @@
 #include "tests/support/TestSupport.h"
 
 #include "common/MailHandoff.h"
+#include "monitor/data/ContentDigests.h"
 #include "monitor/data/DocumentRecord.h"
 
 #include <gtest/gtest.h>
@@ -234,9 +235,9 @@ TEST_F(CrashSafety, KilledChecksLoseNoChangeTearNoFileAndLeaveNothingBehind)
         }
         for (const std::string& entry : listFolder(m_data)) {
             const bool known = entry == "Sentorix.lock" || entry == "Sentorix.option" ||
-                               entry == kMailSettingsFile || entry == kMessageLogFile ||
-                               entry.ends_with(".data") || entry.ends_with(".content") ||
-                               entry.ends_with(".previous");
+                               entry == kContentDigestsFile || entry == kMailSettingsFile ||
+                               entry == kMessageLogFile || entry.ends_with(".data") ||
+                               entry.ends_with(".content") || entry.ends_with(".previous");
             EXPECT_TRUE(known && entry[0] != '.') << "left in the DataFolder: " << entry;
         }
         if (::testing::Test::HasFailure())

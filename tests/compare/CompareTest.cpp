@@ -41,16 +41,6 @@ std::string bytes(std::initializer_list<int> values)
     return s;
 }
 
-std::string pattern(std::size_t size, unsigned seed)
-{
-    std::string s(size, '\0');
-    for (auto& c : s) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 16);
-    }
-    return s;
-}
-
 const char* name(Sameness s)
 {
     return s == Sameness::Same ? "same" : s == Sameness::Different ? "different" : "failed";
@@ -142,10 +132,10 @@ TEST(Compare, FileBlocksReportAReadError)
 namespace
 {
 
-// Feeds `body` in pieces of any size up to 8192 bytes, as a transfer delivers them.
+// Feeds `body` in pieces of any size up to 100 KiB, as a transfer delivers them.
 bool feedInPieces(StreamComparison& comparison, const std::string& body)
 {
-    const std::size_t pieceSizes[] = {8192, 1, 4000, 8192, 7};
+    const std::size_t pieceSizes[] = {8192, 1, 4000, 102400, 7, 65536};
     for (std::size_t at = 0, k = 0; at < body.size(); ++k) {
         std::size_t n = std::min(pieceSizes[k % std::size(pieceSizes)], body.size() - at);
         if (!comparison.feed(body.data() + at, n))
@@ -169,6 +159,22 @@ std::string storedForm(const std::string& body, FileMode mode)
     return out;
 }
 
+// The digest a ContentFile gets: that of its content as read in `mode`.
+ContentDigest digestOf(const std::string& path, FileMode mode)
+{
+    InputFile in;
+    EXPECT_TRUE(in.open(path, mode));
+    BlockDigester digester;
+    char block[3000];
+    for (long n; (n = in.read(block, sizeof block)) > 0;)
+        digester.feed(block, static_cast<std::size_t>(n));
+    ContentDigest digest;
+    digest.mode = mode;
+    digest.length = digester.length();
+    digest.blocks = digester.finish().value();
+    return digest;
+}
+
 std::vector<std::string> tmpFiles(const std::string& folder)
 {
     std::vector<std::string> found;
@@ -190,6 +196,18 @@ TEST(Compare, StreamComparison)
         longPage += "<p>line " + std::to_string(i) + "</p>\r\n";
     std::string lateChange = longPage;
     lateChange[lateChange.size() - 5] = '?';
+    // Several 64 KiB blocks, compared by their digests when the ContentFile has one.
+    const std::string blocks = pattern(3 * 65536 + 1000, 5);
+    auto changedAt = [&blocks](std::size_t at) {
+        std::string changed = blocks;
+        changed[at] ^= 0x01;
+        return changed;
+    };
+    std::string blocksPage;
+    while (blocksPage.size() < 200000)
+        blocksPage += "<li>entry " + std::to_string(blocksPage.size()) + "\n";
+    std::string blocksPageChanged = blocksPage;
+    blocksPageChanged[150000] = '#';
     struct Case {
         const char* what;
         std::string body;
@@ -202,6 +220,7 @@ TEST(Compare, StreamComparison)
         {"equal", "abcdef", "abcdef", FileMode::Binary, false},
         {"empty body, content", "", "x", FileMode::Binary, true},
         {"both empty", "", "", FileMode::Binary, false},
+        {"content, empty", "x", "", FileMode::Binary, true},
         {"long body equal", longBody, longBody, FileMode::Binary, false},
         {"change in the first 8192 bytes", earlyChange, longBody, FileMode::Binary, true},
         {"change in the last piece", longBody.substr(0, 39999) + "!", longBody, FileMode::Binary,
@@ -220,31 +239,86 @@ TEST(Compare, StreamComparison)
          FileMode::Text, true},
         {"long CR LF page shrunk", longPage, storedForm(longPage + "x\n", FileMode::Text),
          FileMode::Text, true},
+        {"blocks equal", blocks, blocks, FileMode::Binary, false},
+        {"blocks, change in the first", changedAt(0), blocks, FileMode::Binary, true},
+        {"blocks, change in the third", changedAt(2 * 65536 + 17), blocks, FileMode::Binary, true},
+        {"blocks, change in the last byte", changedAt(blocks.size() - 1), blocks, FileMode::Binary,
+         true},
+        {"blocks, one byte more", blocks + "!", blocks, FileMode::Binary, true},
+        {"blocks, one byte less", blocks.substr(0, blocks.size() - 1), blocks, FileMode::Binary,
+         true},
+        {"blocks, cut at a block's end", blocks.substr(0, 2 * 65536), blocks, FileMode::Binary,
+         true},
+        {"blocks, grown by a block", blocks + blocks.substr(0, 65536), blocks, FileMode::Binary,
+         true},
+        {"two whole blocks equal", blocks.substr(0, 2 * 65536), blocks.substr(0, 2 * 65536),
+         FileMode::Binary, false},
+        {"a page of blocks equal", blocksPage, storedForm(blocksPage, FileMode::Text),
+         FileMode::Text, false},
+        {"a page of blocks changed in its third", blocksPageChanged,
+         storedForm(blocksPage, FileMode::Text), FileMode::Text, true},
     };
     TempDir dir;
-    for (const auto& c : cases) {
-        writeFile(dir.file("content"), c.stored);
-        InputFile content;
-        ASSERT_TRUE(content.open(dir.file("content"), c.mode));
-        {
-            StreamComparison comparison(dir.path(), c.mode, &content);
-            ASSERT_TRUE(feedInPieces(comparison, c.body)) << c.what;
-            ASSERT_TRUE(comparison.finish()) << c.what;
-            EXPECT_EQ(comparison.different(), c.different) << c.what;
-            if (c.different) {
-                // The TempFile of a changed body holds the whole body, byte for byte as if
-                // every piece had been written as it came.
-                ASSERT_FALSE(comparison.tempPath().empty()) << c.what;
-                EXPECT_EQ(readFile(comparison.tempPath()), storedForm(c.body, c.mode)) << c.what;
-            } else {
-                EXPECT_TRUE(comparison.tempPath().empty()) << c.what;
-                EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
-                    << c.what << ": an unchanged body makes no TempFile";
+    for (const bool digested : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (digested ? ", by digest" : ", by reading"));
+            writeFile(dir.file("content"), c.stored);
+            const ContentDigest digest = digestOf(dir.file("content"), c.mode);
+            InputFile content;
+            ASSERT_TRUE(content.open(dir.file("content"), c.mode));
+            {
+                StreamComparison comparison(dir.path(), c.mode, &content,
+                                            digested ? &digest : nullptr);
+                ASSERT_TRUE(feedInPieces(comparison, c.body));
+                ASSERT_TRUE(comparison.finish());
+                EXPECT_EQ(comparison.different(), c.different);
+                if (c.different) {
+                    // The TempFile of a changed body holds the whole body, byte for byte as if
+                    // every piece had been written as it came.
+                    ASSERT_FALSE(comparison.tempPath().empty());
+                    EXPECT_EQ(readFile(comparison.tempPath()), storedForm(c.body, c.mode));
+                } else {
+                    EXPECT_TRUE(comparison.tempPath().empty());
+                    EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
+                        << "an unchanged body makes no TempFile";
+                }
+                // Whichever way it was compared, the body's digest is that of the content it
+                // becomes.
+                const std::optional<ContentDigest> bodyDigest = comparison.bodyDigest();
+                ASSERT_TRUE(bodyDigest.has_value());
+                writeFile(dir.file("body"), storedForm(c.body, c.mode));
+                const ContentDigest expected = digestOf(dir.file("body"), c.mode);
+                EXPECT_EQ(bodyDigest->length, expected.length);
+                EXPECT_EQ(bodyDigest->blocks, expected.blocks);
             }
+            EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
+                << "the TempFile goes with the comparison";
         }
-        EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
-            << c.what << ": the TempFile goes with the comparison";
     }
+}
+
+// With a digest, an unchanged body is found unchanged without reading the ContentFile: here
+// the file's bytes were overwritten after it was opened, and reading them would differ.
+TEST(Compare, StreamComparisonByDigestDoesNotReadTheContent)
+{
+    TempDir dir;
+    const std::string body = pattern(150000, 3);
+    writeFile(dir.file("content"), body);
+    const ContentDigest digest = digestOf(dir.file("content"), FileMode::Binary);
+    InputFile content;
+    ASSERT_TRUE(content.open(dir.file("content"), FileMode::Binary));
+    {
+        const int fd = ::open(dir.file("content").c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        const std::string garbage(body.size(), 'x');
+        ASSERT_EQ(::pwrite(fd, garbage.data(), garbage.size(), 0),
+                  static_cast<ssize_t>(garbage.size()));
+        ::close(fd);
+    }
+    StreamComparison comparison(dir.path(), FileMode::Binary, &content, &digest);
+    ASSERT_TRUE(feedInPieces(comparison, body));
+    ASSERT_TRUE(comparison.finish());
+    EXPECT_FALSE(comparison.different());
 }
 
 // Without a ContentFile the whole body is stored, and the TempFile can replace the ContentFile.

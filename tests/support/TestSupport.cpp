@@ -37,6 +37,16 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ec);
 }
 
+std::string pattern(std::size_t size, unsigned seed)
+{
+    std::string s(size, '\0');
+    for (auto& c : s) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    return s;
+}
+
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -26,6 +26,8 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 bool exists(const std::string& path);
+// `size` bytes of every value, the same for the same seed.
+std::string pattern(std::size_t size, unsigned seed);
 std::vector<std::string> listFolder(const std::string& path);
 
 // A peer server: /usr/bin/python3 <peers>/<script> <args...>. The script prints one line
