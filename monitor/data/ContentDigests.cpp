@@ -26,6 +26,7 @@ constexpr std::size_t kEntryHeaderSize = 2 + 1 + 1 + 4 + 6 * 8;
 constexpr std::size_t kBlockBytes = 16;
 constexpr std::size_t kTrailerSize = 8 + sizeof kEndMark;
 static_assert(kHeaderSize == 16 && kEntryHeaderSize == 56 && kTrailerSize == 16);
+static_assert(sizeof(BlockDigest) == kBlockBytes, "a block digest is stored as its two halves");
 // Far above what the table's documents need (5,000 documents of one block take 450 KiB).
 constexpr std::size_t kMaxFileBytes = 64u << 20;
 constexpr std::size_t kMaxNameBytes = 255;
