@@ -24,7 +24,9 @@ wait_for() {
 }
 
 exec {fd}<> <(:)
-Xvfb -displayfd "$fd" -screen 0 1024x700x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# -noreset: without it the server resets whenever its last client leaves (here after trayer is
+# killed and each xdotool probe), and a program connecting during the reset is refused.
+Xvfb -displayfd "$fd" -screen 0 1024x700x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 read -r -t 20 -u "$fd" display || fail "Xvfb did not start"
 export DISPLAY=":$display"
