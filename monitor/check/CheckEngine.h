@@ -195,7 +195,7 @@ private:
     // The session settings in force, with the engine's stop flag.
     SessionSettings transferSettings() const;
     // Ends a later web or FTP fetch once compared; true when the document ended Changed.
-    bool endLaterFetch(int index, bool changed, StreamComparison& body, const std::string& name,
+    bool endLaterFetch(int index, bool changed, StreamComparison& body,
                        const std::string& contentPath);
     // The digest of the body that now is the ContentFile of `name`, or none when it has none.
     void rememberDigest(const std::string& name, const std::string& contentPath,

@@ -273,20 +273,19 @@ bool StreamComparison::sameAsDigested(const char* data, std::size_t size)
     const std::vector<BlockDigest>& fresh = m_digester.fullBlocks();
     const std::vector<BlockDigest>& stored = m_storedDigest->blocks;
     std::size_t verified = 0;
-    while (m_scratch.size() - verified >= kDigestBlock) {
+    bool equal = true;
+    while (equal && m_scratch.size() - verified >= kDigestBlock) {
         const std::size_t block = m_equalBytes / kDigestBlock;
         const bool fullInStored = (block + 1) * kDigestBlock <= m_storedDigest->length;
-        if (block >= fresh.size() || block >= stored.size() || !fullInStored ||
-            !(fresh[block] == stored[block])) {
-            m_scratch.erase(m_scratch.begin(),
-                            m_scratch.begin() + static_cast<std::ptrdiff_t>(verified));
-            return false;
+        equal = block < fresh.size() && block < stored.size() && fullInStored &&
+                fresh[block] == stored[block];
+        if (equal) {
+            m_equalBytes += kDigestBlock;
+            verified += kDigestBlock;
         }
-        m_equalBytes += kDigestBlock;
-        verified += kDigestBlock;
     }
     m_scratch.erase(m_scratch.begin(), m_scratch.begin() + static_cast<std::ptrdiff_t>(verified));
-    return true;
+    return equal;
 }
 
 bool StreamComparison::writeUnverified()

@@ -198,7 +198,8 @@ void CheckEngine::checkWebDocument(int index, bool page)
             failCheck(index, false, kCannotStore);
             return;
         }
-        rememberDigest(name, contentPath, body);
+        if (method == CompareMethod::Simple)
+            rememberDigest(name, contentPath, body);
         switch (method) {
         case CompareMethod::Simple:
             finishCheck(index, DocumentStatus::Ready);
@@ -262,10 +263,13 @@ void CheckEngine::checkWebDocument(int index, bool page)
     }
     }
 
-    if (endLaterFetch(index, changed, body, name, contentPath) &&
-        m_parts.options.get().openChangedPage == 1) {
+    if (!endLaterFetch(index, changed, body, contentPath))
+        return;
+    // Only a body compared whole has its digest looked up at the next check.
+    if (method == CompareMethod::Simple)
+        rememberDigest(name, contentPath, body);
+    if (m_parts.options.get().openChangedPage == 1)
         m_parts.view.openDocument(index, false);
-    }
 }
 
 void CheckEngine::checkFtpFile(int index)
@@ -353,7 +357,7 @@ void CheckEngine::checkFtpFile(int index)
         failCheck(index, false, "cannot read the downloaded file");
         return;
     }
-    endLaterFetch(index, sameness == Sameness::Different, body, name, contentPath);
+    endLaterFetch(index, sameness == Sameness::Different, body, contentPath);
 }
 
 // A login holding a line break is never sent (it would end the login command on the wire and
@@ -408,7 +412,7 @@ void CheckEngine::interruptCheck(int index, StreamComparison& body)
 // cannot be moved is a storage failure: the change was told, and as the old content stays the
 // next check finds it again.
 bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
-                                const std::string& name, const std::string& contentPath)
+                                const std::string& contentPath)
 {
     if (!changed) {
         body.discard();
@@ -421,7 +425,6 @@ bool CheckEngine::endLaterFetch(int index, bool changed, StreamComparison& body,
         failCheck(index, false, kCannotStore);
         return false;
     }
-    rememberDigest(name, contentPath, body);
     finishCheck(index, DocumentStatus::Changed);
     return true;
 }
