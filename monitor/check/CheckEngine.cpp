@@ -346,7 +346,7 @@ int CheckEngine::runningWorkers() const
 
 void CheckEngine::checkDocument(int index)
 {
-    const DocumentKind kind = static_cast<DocumentKind>(m_parts.table.get(index).kind);
+    const auto kind = static_cast<DocumentKind>(m_parts.table.kind(index));
     switch (kind) {
     case DocumentKind::WebPage:
         checkWebDocument(index, true);

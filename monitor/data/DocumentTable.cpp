@@ -320,6 +320,15 @@ std::string DocumentTable::displayName(int index) const
     return record ? std::string(fieldText(record->displayName)) : std::string();
 }
 
+int32_t DocumentTable::kind(int index) const
+{
+    if (index < 0 || index >= m_capacity)
+        return 0;
+    std::lock_guard lock(m_mutex);
+    const DocumentRecord* record = slot(index);
+    return record ? record->kind : 0;
+}
+
 DocumentStatus DocumentTable::status(int index) const
 {
     if (index < 0 || index >= m_capacity)

@@ -53,6 +53,8 @@ public:
     void clear(int index);
 
     std::string displayName(int index) const;
+    // The kind field as stored (any value a file held); 0 for an unused slot.
+    int32_t kind(int index) const;
 
     DocumentStatus status(int index) const;
     void setStatus(int index, DocumentStatus status);
