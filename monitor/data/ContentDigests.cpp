@@ -1,5 +1,6 @@
 #include "monitor/data/ContentDigests.h"
 
+#include "common/ByteReader.h"
 #include "common/DataFolder.h"
 
 #include <sys/stat.h>
@@ -55,37 +56,6 @@ void putLe(std::string& out, uint64_t value, int bytes)
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
-
-// Reads little-endian fields from a byte string, refusing to read past its end.
-class Reader
-{
-public:
-    explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
-
-    bool take(std::size_t count, std::string_view& out)
-    {
-        if (m_bytes.size() - m_at < count)
-            return false;
-        out = m_bytes.substr(m_at, count);
-        m_at += count;
-        return true;
-    }
-    bool le(int bytes, uint64_t& value)
-    {
-        std::string_view raw;
-        if (!take(static_cast<std::size_t>(bytes), raw))
-            return false;
-        value = 0;
-        for (int i = bytes - 1; i >= 0; --i)
-            value = (value << 8) | static_cast<unsigned char>(raw[static_cast<std::size_t>(i)]);
-        return true;
-    }
-    bool atEnd() const { return m_at == m_bytes.size(); }
-
-private:
-    std::string_view m_bytes;
-    std::size_t m_at = 0;
-};
 
 uint64_t blocksFor(uint64_t length)
 {
@@ -289,11 +259,11 @@ std::unordered_map<std::string, ContentDigest> ContentDigests::decode(const std:
         return none;
     const std::string_view body(bytes.data(), bytes.size() - kTrailerSize);
     uint64_t checksum = 0;
-    Reader trailer(std::string_view(bytes).substr(body.size(), 8));
+    ByteReader trailer(std::string_view(bytes).substr(body.size(), 8));
     if (!trailer.le(8, checksum) || checksum != XXH3_64bits(body.data(), body.size()))
         return none;
 
-    Reader in(body);
+    ByteReader in(body);
     std::string_view magic;
     uint64_t count = 0, zero = 0;
     if (!in.take(sizeof kMagic, magic) || std::memcmp(magic.data(), kMagic, sizeof kMagic) != 0 ||

@@ -1,5 +1,7 @@
 #include "monitor/data/RecordJournal.h"
 
+#include "common/ByteReader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,46 +128,6 @@ private:
     bool m_ok = true;
 };
 
-// Reads the journal's fields, every one checked against the bytes that are there.
-class JournalReader
-{
-public:
-    JournalReader(const unsigned char* data, std::size_t size) : m_data(data), m_size(size) {}
-
-    bool take(std::size_t size, const unsigned char*& at)
-    {
-        if (size > m_size - m_pos)
-            return false;
-        at = m_data + m_pos;
-        m_pos += size;
-        return true;
-    }
-    bool u16(std::size_t& value)
-    {
-        const unsigned char* at = nullptr;
-        if (!take(2, at))
-            return false;
-        value = static_cast<std::size_t>(at[0]) | static_cast<std::size_t>(at[1]) << 8;
-        return true;
-    }
-    bool u32(std::size_t& value)
-    {
-        const unsigned char* at = nullptr;
-        if (!take(4, at))
-            return false;
-        value = 0;
-        for (int i = 0; i < 4; ++i)
-            value |= static_cast<std::size_t>(at[i]) << (8 * i);
-        return true;
-    }
-    bool atEnd() const { return m_pos == m_size; }
-
-private:
-    const unsigned char* m_data;
-    std::size_t m_size;
-    std::size_t m_pos = 0;
-};
-
 bool endsWith(std::string_view text, std::string_view end)
 {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
@@ -230,33 +192,32 @@ bool parseJournal(const std::vector<unsigned char>& file, std::vector<ParsedEntr
         return false;
     const std::size_t body = file.size() - kTrailerSize;
     uint64_t stored = 0;
-    for (int i = 0; i < 8; ++i)
-        stored |= static_cast<uint64_t>(file[body + static_cast<std::size_t>(i)]) << (8 * i);
-    if (fnv1a(kFnvBasis, file.data(), body) != stored)
+    ByteReader trailer(file.data() + body, 8);
+    if (!trailer.le(8, stored) || fnv1a(kFnvBasis, file.data(), body) != stored)
         return false;
 
-    JournalReader in(file.data(), body);
+    ByteReader in(file.data(), body);
     const unsigned char* magic = nullptr;
-    std::size_t count = 0;
+    uint64_t count = 0;
     if (!in.take(sizeof kMagic, magic) || std::memcmp(magic, kMagic, sizeof kMagic) != 0 ||
-        !in.u32(count))
+        !in.le(4, count))
         return false;
-    for (std::size_t e = 0; e < count; ++e) {
-        std::size_t nameLength = 0;
-        std::size_t rangeCount = 0;
-        const unsigned char* name = nullptr;
-        if (!in.u16(nameLength) || !in.take(nameLength, name) || !in.u16(rangeCount) ||
+    for (uint64_t e = 0; e < count; ++e) {
+        uint64_t nameLength = 0;
+        uint64_t rangeCount = 0;
+        std::string_view name;
+        if (!in.le(2, nameLength) || !in.take(nameLength, name) || !in.le(2, rangeCount) ||
             rangeCount == 0)
             return false;
         ParsedEntry entry;
-        entry.name.assign(reinterpret_cast<const char*>(name), nameLength);
+        entry.name.assign(name);
         if (!isRecordFileName(entry.name))
             return false;
-        for (std::size_t r = 0; r < rangeCount; ++r) {
-            std::size_t offset = 0;
-            std::size_t length = 0;
+        for (uint64_t r = 0; r < rangeCount; ++r) {
+            uint64_t offset = 0;
+            uint64_t length = 0;
             const unsigned char* data = nullptr;
-            if (!in.u16(offset) || !in.u16(length) || length == 0 || offset >= kRecordSize ||
+            if (!in.le(2, offset) || !in.le(2, length) || length == 0 || offset >= kRecordSize ||
                 length > kRecordSize - offset || !in.take(length, data))
                 return false;
             entry.ranges.push_back({offset, length, data});
