@@ -161,6 +161,13 @@ StreamComparison::StreamComparison(std::string folder, FileMode mode, InputFile*
         m_scratch.reserve(3 * kDigestBlock);
 }
 
+StreamComparison::StreamComparison(std::string folder, FileMode mode, std::string contentPath,
+                                   const ContentDigest& storedDigest)
+    : StreamComparison(std::move(folder), mode, &m_contentByPath, &storedDigest)
+{
+    m_contentPath = std::move(contentPath);
+}
+
 StreamComparison::~StreamComparison()
 {
     discard();
@@ -308,7 +315,7 @@ bool StreamComparison::startTemp()
     }
     if (m_equalBytes == 0)
         return true;
-    if (!m_content->rewind()) {
+    if (!openContentByPath() || !m_content->rewind()) {
         m_writeFailed = true;
         return false;
     }
@@ -322,6 +329,18 @@ bool StreamComparison::startTemp()
         left -= static_cast<std::size_t>(got);
     }
     return true;
+}
+
+// The ContentFile given by its path, opened for the equal blocks: refused when it is no longer
+// the file the digest was made for, as the blocks found equal would not be its blocks.
+bool StreamComparison::openContentByPath()
+{
+    if (m_content != &m_contentByPath || m_contentByPath.isOpen())
+        return true;
+    if (!m_contentByPath.open(m_contentPath, m_mode))
+        return false;
+    const std::optional<FileStamp> stamp = fileStamp(m_contentByPath.descriptor());
+    return stamp && *stamp == m_storedDigest->stamp;
 }
 
 // A read error part-way through gives no text rather than a shortened one, which would

@@ -47,6 +47,11 @@ Sameness compareFileBlocks(InputFile& newFile, InputFile& contentFile,
 // compared with the stored block's; the ContentFile is read only to copy the equal blocks into
 // a TempFile at the first difference. The TempFile is the same as without the digest.
 //
+// Compared by digest, the ContentFile may also be given by its path alone: it is then opened
+// only when a first difference needs its equal blocks, and only while it still has the stamp
+// the digest was made for (otherwise the body cannot be stored). An unchanged body then costs
+// no open file at all.
+//
 // Whatever the comparison, the body's own block digests are computed as it is fed, so that the
 // ContentFile it becomes, or the one it was found equal to, gets its digest (bodyDigest()).
 //
@@ -60,6 +65,8 @@ class StreamComparison
 public:
     StreamComparison(std::string folder, FileMode mode, InputFile* contentFile,
                      const ContentDigest* storedDigest = nullptr);
+    StreamComparison(std::string folder, FileMode mode, std::string contentPath,
+                     const ContentDigest& storedDigest);
     StreamComparison(const StreamComparison&) = delete;
     StreamComparison& operator=(const StreamComparison&) = delete;
     ~StreamComparison();
@@ -92,10 +99,14 @@ private:
     bool sameAsDigested(const char* data, std::size_t size);
     bool writeUnverified();
     bool startTemp();
+    bool openContentByPath();
 
     std::string m_folder;
     FileMode m_mode;
     InputFile* m_content;
+    // The ContentFile given by its path, opened on demand.
+    InputFile m_contentByPath;
+    std::string m_contentPath;
     const ContentDigest* m_storedDigest;
     bool m_different;
     bool m_tempMissing = false;

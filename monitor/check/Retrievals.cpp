@@ -140,17 +140,24 @@ void CheckEngine::checkWebDocument(int index, bool page)
     }
 
     // A later fetch compared whole is compared as it arrives; any other fetch is stored whole
-    // in a TempFile for its method to read.
+    // in a TempFile for its method to read. A ContentFile with a digest is found by its stamp
+    // and opened only if the body differs (see StreamComparison); any other is opened now.
     const FileMode mode = page ? FileMode::Text : FileMode::Binary;
-    InputFile stored;
-    const bool firstFetch = !stored.open(contentPath, mode);
-    const bool comparedWhole = !firstFetch && method == CompareMethod::Simple;
-    const std::optional<FileStamp> storedStamp =
-        comparedWhole ? fileStamp(stored.descriptor()) : std::nullopt;
+    const bool simple = method == CompareMethod::Simple;
+    std::optional<FileStamp> storedStamp = simple ? fileStamp(contentPath) : std::nullopt;
     const std::optional<ContentDigest> storedDigest =
         storedStamp ? m_digests.find(name, *storedStamp, mode) : std::nullopt;
-    StreamComparison body(m_parts.dataFolder, mode, comparedWhole ? &stored : nullptr,
-                          storedDigest ? &*storedDigest : nullptr);
+    InputFile stored;
+    const bool firstFetch = !storedDigest && !stored.open(contentPath, mode);
+    const bool comparedWhole = !firstFetch && simple;
+    if (comparedWhole && !storedDigest)
+        storedStamp = fileStamp(stored.descriptor()); // the file read is the one stamped
+    std::optional<StreamComparison> comparison;
+    if (storedDigest)
+        comparison.emplace(m_parts.dataFolder, mode, contentPath, *storedDigest);
+    else
+        comparison.emplace(m_parts.dataFolder, mode, comparedWhole ? &stored : nullptr);
+    StreamComparison& body = *comparison;
     GuardedBody guarded(body, m_parts.dataFolder, session->settings().bounds.minFreeDiskBytes);
     const FetchResult fetched = session->fetchWeb(
         request.url, request.credentials,

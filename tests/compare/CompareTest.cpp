@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -259,16 +261,29 @@ TEST(Compare, StreamComparison)
          storedForm(blocksPage, FileMode::Text), FileMode::Text, true},
     };
     TempDir dir;
-    for (const bool digested : {false, true}) {
+    const struct {
+        const char* name;
+        bool digested;
+        bool byPath; // the ContentFile opened only if needed
+    } ways[] = {{"by reading", false, false},
+                {"by digest", true, false},
+                {"by digest, the file opened on demand", true, true}};
+    for (const auto& way : ways) {
         for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + (digested ? ", by digest" : ", by reading"));
+            SCOPED_TRACE(std::string(c.what) + ", " + way.name);
             writeFile(dir.file("content"), c.stored);
-            const ContentDigest digest = digestOf(dir.file("content"), c.mode);
+            ContentDigest digest = digestOf(dir.file("content"), c.mode);
+            digest.stamp = fileStamp(dir.file("content")).value();
             InputFile content;
             ASSERT_TRUE(content.open(dir.file("content"), c.mode));
             {
-                StreamComparison comparison(dir.path(), c.mode, &content,
-                                            digested ? &digest : nullptr);
+                std::optional<StreamComparison> compared;
+                if (way.byPath)
+                    compared.emplace(dir.path(), c.mode, dir.file("content"), digest);
+                else
+                    compared.emplace(dir.path(), c.mode, &content,
+                                     way.digested ? &digest : nullptr);
+                StreamComparison& comparison = *compared;
                 ASSERT_TRUE(feedInPieces(comparison, c.body));
                 ASSERT_TRUE(comparison.finish());
                 EXPECT_EQ(comparison.different(), c.different);
@@ -319,6 +334,49 @@ TEST(Compare, StreamComparisonByDigestDoesNotReadTheContent)
     ASSERT_TRUE(feedInPieces(comparison, body));
     ASSERT_TRUE(comparison.finish());
     EXPECT_FALSE(comparison.different());
+}
+
+// Given by its path, the ContentFile is opened only for the equal blocks of a changed body, and
+// only while it is still the file its digest was made for: a file put in its place since (even
+// with the same bytes) is not taken for it, and the body is not stored.
+TEST(Compare, StreamComparisonByPathOpensOnlyTheDigestedFile)
+{
+    TempDir dir;
+    const std::string stored = pattern(3 * 65536, 5);
+    std::string changed = stored;
+    changed[2 * 65536 + 9] ^= 1; // the first two blocks equal
+    const struct {
+        const char* what;
+        std::string body;
+        bool replaced;
+        bool stored;
+        bool different;
+    } cases[] = {
+        {"unchanged, the file gone", stored, false, true, false},
+        {"changed, the file in place", changed, false, true, true},
+        {"changed, the file replaced", changed, true, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.file("content");
+        writeFile(path, stored);
+        ContentDigest digest = digestOf(path, FileMode::Binary);
+        digest.stamp = fileStamp(path).value();
+        if (c.replaced) {
+            writeFile(dir.file("other"), stored);
+            ASSERT_EQ(std::rename(dir.file("other").c_str(), path.c_str()), 0);
+        } else if (!c.different) {
+            ASSERT_EQ(std::remove(path.c_str()), 0);
+        }
+        StreamComparison comparison(dir.path(), FileMode::Binary, path, digest);
+        const bool fed = feedInPieces(comparison, c.body) && comparison.finish();
+        EXPECT_EQ(fed, c.stored);
+        EXPECT_EQ(comparison.storageFailed(), !c.stored);
+        EXPECT_EQ(comparison.different(), c.different);
+        if (c.stored && c.different) {
+            EXPECT_EQ(readFile(comparison.tempPath()), c.body);
+        }
+    }
 }
 
 // Without a ContentFile the whole body is stored, and the TempFile can replace the ContentFile.
