@@ -78,6 +78,8 @@ public:
     bool finish();
 
     bool different() const { return m_different; }
+    // A TempFile has been started: the body is being stored.
+    bool storing() const { return !m_tempPath.empty(); }
     // No TempFile could be created, or one could not be written.
     bool tempMissing() const { return m_tempMissing; }
     bool storageFailed() const { return m_tempMissing || m_writeFailed; }

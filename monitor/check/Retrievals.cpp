@@ -39,8 +39,10 @@ constexpr const char* kCannotStore = "cannot write the content into the data fol
 constexpr const char* kNoSession = "no network session could be set up";
 constexpr const char* kDiskFull = "the disk of the data folder is nearly full";
 
-// Feeds a body to its comparison while it stays within the disk's margin: the free space of
-// the DataFolder's disk is looked at before the first piece and after every MiB.
+// Feeds a body to its comparison while what is stored stays within the disk's margin: the free
+// space of the DataFolder's disk is looked at when the body begins to be stored (at its first
+// difference, or its start for a first fetch) and after every MiB of it. A body found equal is
+// never stored, so it is never refused.
 class GuardedBody
 {
 public:
@@ -51,14 +53,24 @@ public:
 
     bool feed(const char* data, std::size_t size)
     {
-        if (m_minFree > 0 && m_sinceLook == 0 && !roomLeft()) {
-            m_diskFull = true;
+        if (!m_body.feed(data, size))
             return false;
-        }
+        if (m_minFree <= 0 || !m_body.storing())
+            return true;
+        if (m_sinceLook == 0 && !roomLeft())
+            return false;
         m_sinceLook += static_cast<long long>(size);
         if (m_sinceLook >= kLookEvery)
             m_sinceLook = 0;
-        return m_body.feed(data, size);
+        return true;
+    }
+
+    // The end of the body, which may be where it begins to be stored.
+    bool finish()
+    {
+        if (!m_body.finish())
+            return false;
+        return m_minFree <= 0 || !m_body.storing() || m_looked || roomLeft();
     }
 
     bool diskFull() const { return m_diskFull; }
@@ -66,21 +78,24 @@ public:
 private:
     static constexpr long long kLookEvery = 1LL << 20;
 
-    bool roomLeft() const
+    bool roomLeft()
     {
+        m_looked = true;
         struct statvfs fs {
         };
         if (::statvfs(m_folder.c_str(), &fs) != 0)
             return true; // the write itself reports a folder that is gone
         const long long free =
             static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
-        return free >= m_minFree;
+        m_diskFull = free < m_minFree;
+        return !m_diskFull;
     }
 
     StreamComparison& m_body;
     const std::string& m_folder;
     long long m_minFree;
     long long m_sinceLook = 0;
+    bool m_looked = false;
     bool m_diskFull = false;
 };
 
@@ -179,9 +194,12 @@ void CheckEngine::checkWebDocument(int index, bool page)
             failCheck(index, !storage, storage ? kCannotStore : fetched.reason);
         return;
     }
-    if (!body.finish()) {
+    if (!guarded.finish()) {
         body.discard();
-        failCheck(index, false, kCannotStore);
+        if (guarded.diskFull())
+            failCheck(index, true, kDiskFull);
+        else
+            failCheck(index, false, kCannotStore);
         return;
     }
     stored.close();
@@ -326,7 +344,7 @@ void CheckEngine::checkFtpFile(int index)
     // failed download, announced; only a TempFile that cannot be created for a later fetch
     // is not.
     const bool transferred = fetched.status == FetchStatus::Complete;
-    const bool complete = transferred && body.finish();
+    const bool complete = transferred && guarded.finish();
     if (!complete) {
         const bool silent = body.tempMissing() && !firstFetch;
         const bool storage = body.storageFailed() || transferred;

@@ -584,6 +584,43 @@ TEST_F(WebRetrieval, BoundlessBodiesEndWithinTheBounds)
     }
 }
 
+// The disk's margin guards what is stored: an unchanged page is still checked on a nearly full
+// disk, while a changed one, which would be stored, is refused and its content kept.
+TEST_F(WebRetrieval, NearlyFullDiskRefusesOnlyWhatWouldBeStored)
+{
+    std::string page;
+    while (page.size() < 200000)
+        page += "<li>row " + std::to_string(page.size()) + "</li>\n";
+    const std::string path = serve(page);
+    const int doc = addWeb(path);
+    ASSERT_EQ(h.check(doc), DocumentStatus::Ready);
+    const std::string stored = h.content(doc);
+    SessionSettings settings = testSessionSettings();
+    settings.bounds.minFreeDiskBytes = 1LL << 60;
+    h.engine->setSessionSettings(settings);
+
+    // Twice: by reading the ContentFile, then by the digest the first comparison gave it.
+    for (const char* how : {"by reading", "by digest"}) {
+        EXPECT_EQ(h.check(doc), DocumentStatus::Checked) << how;
+        EXPECT_EQ(h.engine->unavailableReason(doc), "") << how;
+    }
+    // Found different as the body arrives, or only at its end.
+    const struct {
+        const char* change;
+        std::string body;
+    } changes[] = {{"an early change", "<ul>" + page},
+                   {"a late change", page + "<li>new</li>\n"},
+                   {"a shorter page", page.substr(0, 150000)}};
+    for (const auto& [change, body] : changes) {
+        serve(body);
+        EXPECT_EQ(h.check(doc), DocumentStatus::Unavailable) << change;
+        EXPECT_EQ(h.engine->unavailableReason(doc), "the disk of the data folder is nearly full")
+            << change;
+        EXPECT_EQ(h.content(doc), stored) << change;
+        EXPECT_TRUE(h.tempFiles().empty()) << change;
+    }
+}
+
 // The bounds every check runs with unless a test narrows them: no transfer goes on for more
 // than two hours, no body is taken past 2 GiB, and no body is stored while the DataFolder's disk
 // has less than 100 MiB left.
