@@ -91,11 +91,15 @@ int runCheck(const std::vector<std::string>& names, const std::string& dataFolde
     MonitorSession session(dataFolder, installFolder,
                            SessionServices{view, timers, sound, launcher, nullptr});
     view.setList(&session.list());
-    session.loadRecords();
-
+    // Named documents are looked up in the loaded list; the whole list is checked as it loads,
+    // so the first fetches run while the rest of the records are read.
+    const bool all = names.empty();
     std::vector<int> named;
-    if (!resolveDocumentNames(session.table(), names, named))
-        return kExitUsage;
+    if (!all) {
+        session.loadRecords();
+        if (!resolveDocumentNames(session.table(), names, named))
+            return kExitUsage;
+    }
     session.loadSettings();
 
     CheckEngine& engine = session.engine();
@@ -106,8 +110,13 @@ int runCheck(const std::vector<std::string>& names, const std::string& dataFolde
     int caught = 0;
     {
         SignalWatch signals(engine);
-        if (names.empty()) {
-            engine.checkAll();
+        if (all) {
+            struct LoadEnd {
+                CheckEngine& engine;
+                ~LoadEnd() { engine.endLoadingCheck(); } // the workers stop waiting for slots
+            } loadEnd{engine};
+            engine.beginLoadingCheck();
+            session.loadRecords([&engine](int index) { engine.recordLoaded(index); });
         } else {
             DocumentList& list = session.list();
             for (int index : named)

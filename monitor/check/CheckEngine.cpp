@@ -78,6 +78,10 @@ CheckEngine::~CheckEngine()
 void CheckEngine::stop()
 {
     m_stop = true;
+    {
+        std::lock_guard lock(m_loadMutex); // a worker waiting for loaded slots wakes
+        m_loadedMore.notify_all();
+    }
     m_parts.view.cancelPrompts();
 }
 
@@ -150,26 +154,69 @@ void CheckEngine::checkSelected()
 
 void CheckEngine::checkAll()
 {
-    DocumentTable& table = m_parts.table;
-    const int capacity = table.capacity();
+    const int capacity = m_parts.table.capacity();
     for (int index = 0; index < capacity; ++index) {
-        if (!table.isUsed(index) || table.status(index) == DocumentStatus::Changed)
-            continue;
-        if (m_parts.list.recordToRow(index) < 0)
-            continue;
-        bool marked = false;
-        {
-            std::lock_guard lock(m_claimMutex);
-            if (!m_heldByWorker[static_cast<std::size_t>(index)] &&
-                table.status(index) != DocumentStatus::Changed) {
-                table.setStatus(index, DocumentStatus::Waiting);
-                marked = true;
-            }
-        }
-        if (marked)
-            m_parts.view.recordChanged(index);
+        if (m_parts.list.recordToRow(index) >= 0)
+            markForCheckAll(index);
     }
     startCheckWorkers();
+}
+
+void CheckEngine::markForCheckAll(int index)
+{
+    DocumentTable& table = m_parts.table;
+    if (!table.isUsed(index) || table.status(index) == DocumentStatus::Changed)
+        return;
+    bool marked = false;
+    {
+        std::lock_guard lock(m_claimMutex);
+        if (!m_heldByWorker[static_cast<std::size_t>(index)] &&
+            table.status(index) != DocumentStatus::Changed) {
+            table.setStatus(index, DocumentStatus::Waiting);
+            marked = true;
+        }
+    }
+    if (marked)
+        m_parts.view.recordChanged(index);
+}
+
+void CheckEngine::beginLoadingCheck()
+{
+    {
+        std::lock_guard lock(m_loadMutex);
+        m_loadedSlots.store(0);
+        m_loading.store(true);
+    }
+    startCheckWorkers();
+}
+
+void CheckEngine::recordLoaded(int index)
+{
+    if (index < 0 || index >= m_parts.table.capacity())
+        return;
+    markForCheckAll(index);
+    std::lock_guard lock(m_loadMutex);
+    // Slots are loaded in index order: all below this one are in place.
+    if (index + 1 > m_loadedSlots.load())
+        m_loadedSlots.store(index + 1);
+    m_loadedMore.notify_all();
+}
+
+void CheckEngine::endLoadingCheck()
+{
+    std::lock_guard lock(m_loadMutex);
+    m_loading.store(false);
+    m_loadedMore.notify_all();
+}
+
+bool CheckEngine::awaitLoaded(int index)
+{
+    if (!m_loading.load() || index < m_loadedSlots.load())
+        return true;
+    std::unique_lock lock(m_loadMutex);
+    m_loadedMore.wait(
+        lock, [&] { return !m_loading.load() || index < m_loadedSlots.load() || m_stop.load(); });
+    return !m_stop.load();
 }
 
 void CheckEngine::startCheckWorkers()
@@ -219,6 +266,8 @@ void CheckEngine::runWorker()
     } release;
     const int capacity = m_parts.table.capacity();
     for (int index = 0; index < capacity && !m_stop; ++index) {
+        if (!awaitLoaded(index))
+            break;
         if (m_parts.table.status(index) != DocumentStatus::Waiting)
             continue;
         if (!claim(index))

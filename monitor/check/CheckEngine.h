@@ -111,6 +111,13 @@ public:
     // Starts workerThreads workers (1 when the option lies outside 1..5, which is then stored in
     // the options in force).
     void startCheckWorkers();
+    // Every document checked as the list is read from the disk, for a front end that loads
+    // only to check: beginLoadingCheck() starts workers that walk the table only as far as the
+    // slots given to recordLoaded(), which marks the slot's document Waiting (unless Changed);
+    // there they wait for more, until endLoadingCheck() says no slot follows.
+    void beginLoadingCheck();
+    void recordLoaded(int index);
+    void endLoadingCheck();
 
     // --- timers (UI thread) ---
     // The start-up step of the list's first update: empties the NotifiedList and arms the
@@ -234,6 +241,17 @@ private:
     mutable std::mutex m_workerMutex;
     std::condition_variable m_workersDone;
     int m_workers = 0;
+
+    // checkAll's step for one slot: a used document not Changed and not held becomes Waiting.
+    void markForCheckAll(int index);
+
+    // A check of the list as it loads: the slots below m_loadedSlots may be walked. Changed
+    // under m_loadMutex; read without it on the workers' way through the table.
+    bool awaitLoaded(int index);
+    std::mutex m_loadMutex;
+    std::condition_variable m_loadedMore;
+    std::atomic<bool> m_loading{false};
+    std::atomic<int> m_loadedSlots{0};
 };
 
 } // namespace sentorix

@@ -21,12 +21,12 @@ MonitorSession::~MonitorSession()
     m_engine.reset();
 }
 
-int MonitorSession::loadRecords()
+int MonitorSession::loadRecords(const std::function<void(int)>& onLoaded)
 {
     // Called under the DataFolder's instance lock, so no other front end writes there: what a
     // crashed run left half-written is removed before anything is read.
     removeInterruptedWrites(m_dataFolder);
-    return loadAllRecords(m_table, m_dataFolder, &m_list);
+    return loadAllRecords(m_table, m_dataFolder, &m_list, onLoaded);
 }
 
 void MonitorSession::loadSettings()

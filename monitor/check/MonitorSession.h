@@ -16,6 +16,7 @@
 #include "monitor/data/NotifiedList.h"
 #include "monitor/data/Options.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -54,8 +55,9 @@ public:
         loadSettings();
         return loaded;
     }
-    // The two halves of load(), for a front end that needs only the records.
-    int loadRecords();
+    // The two halves of load(), for a front end that needs only the records; `onLoaded` is
+    // given each slot as its record is in place (see loadAllRecords).
+    int loadRecords(const std::function<void(int)>& onLoaded = {});
     void loadSettings();
     // The first update's timer steps: timers 1, 3, 4 and 5 as the options say, the NotifiedList
     // emptied.

@@ -411,7 +411,8 @@ void saveRecord(const DocumentTable& table, int index, const std::string& dataFo
                        sizeof stored);
 }
 
-int loadAllRecords(DocumentTable& table, const std::string& dataFolder, DocumentList* list)
+int loadAllRecords(DocumentTable& table, const std::string& dataFolder, DocumentList* list,
+                   const std::function<void(int)>& onLoaded)
 {
     DIR* folder = ::opendir(dataFolder.c_str());
     if (!folder)
@@ -439,6 +440,8 @@ int loadAllRecords(DocumentTable& table, const std::string& dataFolder, Document
         if (!isUsableName(name) || !names.insert(foldCase(name)).second)
             continue;
         table.put(loaded, record);
+        if (onLoaded)
+            onLoaded(loaded);
         ++loaded;
     }
     ::closedir(folder);

@@ -16,6 +16,7 @@
 #include "DocumentRecord.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -102,8 +103,10 @@ void saveRecord(const DocumentTable& table, int index, const std::string& dataFo
 
 // Fills the table from the "*.data" files of the DataFolder, in the order the file system
 // returns them, then inserts one row per loaded record into `list` (may be null), at the
-// position of its slot. Returns the number of records loaded.
-int loadAllRecords(DocumentTable& table, const std::string& dataFolder, DocumentList* list);
+// position of its slot. Slots are filled in index order from 0; `onLoaded` (when set) is
+// called with each one as soon as its record is in place. Returns the number of records loaded.
+int loadAllRecords(DocumentTable& table, const std::string& dataFolder, DocumentList* list,
+                   const std::function<void(int)>& onLoaded = {});
 
 // The last step before the program quits: every used slot is saved, a Retrieving status stored
 // as Waiting; a file that holds its record already is left alone, and one that differs gets

@@ -165,6 +165,40 @@ TEST(CheckWorkers, EveryWaitingDocumentIsClaimedExactlyOnce)
     }
 }
 
+// A list checked as it loads: workers started before any record is in place wait at the slots
+// still to come, so every document is checked, a Changed one is left alone, and the workers end
+// only once the loading has; asked to stop meanwhile, they end at once.
+TEST(CheckWorkers, ListCheckedWhileItLoadsIsCheckedWhole)
+{
+    EngineHarness h(8);
+    OptionsRecord options = h.options.get();
+    options.workerThreads = 3;
+    h.options.set(options);
+    h.engine->beginLoadingCheck();
+    const int documents = 5;
+    for (int i = 0; i < documents; ++i) {
+        // Time for the workers to walk past what is loaded, as a slow disk would give them.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        const DocumentStatus status = i == 2 ? DocumentStatus::Changed : DocumentStatus::Checked;
+        h.engine->recordLoaded(addLocal(h, "doc" + std::to_string(i), status));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(h.engine->runningWorkers(), 0) << "the workers wait for more slots";
+    h.engine->endLoadingCheck();
+    h.settle();
+    for (int i = 0; i < documents; ++i) {
+        EXPECT_EQ(wasChecked(h, i), i != 2) << i;
+        EXPECT_EQ(h.table.status(i), i == 2 ? DocumentStatus::Changed : DocumentStatus::Ready) << i;
+    }
+
+    EngineHarness stopped(8);
+    stopped.engine->beginLoadingCheck();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the workers are waiting
+    stopped.engine->stop();
+    EXPECT_TRUE(stopped.engine->waitForWorkers(5000));
+    stopped.engine->endLoadingCheck();
+}
+
 TEST(CheckWorkers, OverlappingRequestsLeaveARunningCheckAlone)
 {
     ScriptedServer silent(ScriptedServer::Behaviour::Silent);
