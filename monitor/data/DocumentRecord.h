@@ -2,7 +2,6 @@
 // "<displayName>.data" file in the DataFolder. The file layout is the in-memory layout.
 #pragma once
 
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +32,7 @@ struct DocumentRecord {
     char userName[512];
     char password[512];
     char lastCheck[512];
-    int32_t status; // shared between threads: reach it only through statusOf()
+    int32_t status;
     int32_t countMode;
     int32_t lastCount;
     char countString[512];
@@ -64,12 +63,6 @@ inline constexpr std::size_t kCredentialMaxChars = 127; // the most the stored f
 // The texts the document list shows for a kind and a status ("Unknown" for other values).
 std::string_view kindText(int32_t kind);
 std::string_view statusText(int32_t status);
-
-// The status field is read and written from several threads.
-inline std::atomic_ref<int32_t> statusOf(DocumentRecord& record)
-{
-    return std::atomic_ref<int32_t>(record.status);
-}
 
 // True when userName and password each hold at most kCredentialMaxChars bytes, the most the
 // stored form carries. The properties dialog refuses a record for which this is false;

@@ -11,12 +11,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
@@ -25,19 +29,6 @@ namespace sentorix
 
 namespace
 {
-
-constexpr std::size_t kStatusOffset = offsetof(DocumentRecord, status);
-constexpr std::size_t kAfterStatus = kStatusOffset + sizeof(int32_t);
-
-// Copies every field but the status, which other threads reach atomically and which the
-// callers move with an atomic load or store of their own.
-void copyExceptStatus(DocumentRecord& to, const DocumentRecord& from)
-{
-    auto* dst = reinterpret_cast<unsigned char*>(&to);
-    const auto* src = reinterpret_cast<const unsigned char*>(&from);
-    std::memcpy(dst, src, kStatusOffset);
-    std::memcpy(dst + kAfterStatus, src + kAfterStatus, sizeof(DocumentRecord) - kAfterStatus);
-}
 
 // A record read from a file may hold any bytes: every text field gets a terminator in its
 // last byte, so the rest of the program can treat them as C strings.
@@ -217,12 +208,103 @@ bool syncPath(const std::string& path)
 
 } // namespace
 
+// A record as the table keeps it. The status is apart, reached atomically; each text field is
+// kept up to its last byte that is not zero, so bytes after a terminator (a file may hold any)
+// are kept too and the record written back is the record read.
+struct TableSlot {
+    std::atomic<int32_t> status{0};
+    int32_t kind = 0;
+    int32_t useAccount = 0;
+    int32_t countMode = 0;
+    int32_t lastCount = 0;
+    int32_t middleMode = 0;
+    std::string texts[8];
+};
+
+namespace
+{
+
+struct TextField {
+    std::size_t offset;
+    std::size_t size;
+};
+
+// The record's text fields, in the order of TableSlot::texts.
+constexpr TextField kTextFields[] = {
+    {offsetof(DocumentRecord, location), sizeof DocumentRecord::location},
+    {offsetof(DocumentRecord, displayName), sizeof DocumentRecord::displayName},
+    {offsetof(DocumentRecord, userName), sizeof DocumentRecord::userName},
+    {offsetof(DocumentRecord, password), sizeof DocumentRecord::password},
+    {offsetof(DocumentRecord, lastCheck), sizeof DocumentRecord::lastCheck},
+    {offsetof(DocumentRecord, countString), sizeof DocumentRecord::countString},
+    {offsetof(DocumentRecord, middleStart), sizeof DocumentRecord::middleStart},
+    {offsetof(DocumentRecord, middleEnd), sizeof DocumentRecord::middleEnd},
+};
+static_assert(std::size(kTextFields) == std::extent_v<decltype(TableSlot::texts)>);
+constexpr std::size_t kDisplayNameText = 1;
+constexpr std::size_t kLastCheckText = 4;
+
+// The length of a field without its trailing zero bytes.
+std::size_t heldLength(const char* field, std::size_t size)
+{
+    while (size >= sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, field + size - sizeof word, sizeof word);
+        if (word != 0)
+            break;
+        size -= sizeof word;
+    }
+    while (size > 0 && field[size - 1] == '\0')
+        --size;
+    return size;
+}
+
+void keepField(std::string& text, const char* field, std::size_t size)
+{
+    text.assign(field, heldLength(field, size));
+}
+
+// Every field but the status, which the callers move atomically.
+void storeInSlot(TableSlot& slot, const DocumentRecord& record)
+{
+    slot.kind = record.kind;
+    slot.useAccount = record.useAccount;
+    slot.countMode = record.countMode;
+    slot.lastCount = record.lastCount;
+    slot.middleMode = record.middleMode;
+    const auto* bytes = reinterpret_cast<const char*>(&record);
+    for (std::size_t f = 0; f < std::size(kTextFields); ++f)
+        keepField(slot.texts[f], bytes + kTextFields[f].offset, kTextFields[f].size);
+}
+
+// Into an all-zero record: every field but the status.
+void copyFromSlot(DocumentRecord& record, const TableSlot& slot)
+{
+    record.kind = slot.kind;
+    record.useAccount = slot.useAccount;
+    record.countMode = slot.countMode;
+    record.lastCount = slot.lastCount;
+    record.middleMode = slot.middleMode;
+    auto* bytes = reinterpret_cast<char*>(&record);
+    for (std::size_t f = 0; f < std::size(kTextFields); ++f)
+        std::memcpy(bytes + kTextFields[f].offset, slot.texts[f].data(), slot.texts[f].size());
+}
+
+// The displayName as fieldText() reads it: up to its first terminator.
+std::string_view slotName(const TableSlot& slot)
+{
+    const std::string_view name = slot.texts[kDisplayNameText];
+    return name.substr(0, name.find('\0'));
+}
+
+} // namespace
+
 DocumentTable::DocumentTable(int capacity) : m_capacity(capacity > 0 ? capacity : 0)
 {
     if (m_capacity == 0)
         return;
     m_blockCount = (m_capacity + kBlockSlots - 1) / kBlockSlots;
-    m_blocks.reset(new (std::nothrow) std::atomic<DocumentRecord*>[m_blockCount]);
+    m_blocks.reset(new (std::nothrow) std::atomic<TableSlot*>[m_blockCount]);
     m_generations.reset(new (std::nothrow) std::atomic<uint32_t>[m_capacity]);
     if (!m_blocks || !m_generations) {
         m_capacity = 0;
@@ -238,23 +320,22 @@ DocumentTable::DocumentTable(int capacity) : m_capacity(capacity > 0 ? capacity 
 DocumentTable::~DocumentTable()
 {
     for (int b = 0; b < m_blockCount; ++b)
-        std::free(m_blocks[b].load(std::memory_order_relaxed));
+        delete[] m_blocks[b].load(std::memory_order_relaxed);
 }
 
-DocumentRecord* DocumentTable::slot(int index) const
+TableSlot* DocumentTable::slot(int index) const
 {
-    DocumentRecord* block = m_blocks[index / kBlockSlots].load(std::memory_order_acquire);
+    TableSlot* block = m_blocks[index / kBlockSlots].load(std::memory_order_acquire);
     return block ? block + index % kBlockSlots : nullptr;
 }
 
-DocumentRecord* DocumentTable::slotForWrite(int index)
+TableSlot* DocumentTable::slotForWrite(int index)
 {
-    std::atomic<DocumentRecord*>& entry = m_blocks[index / kBlockSlots];
-    DocumentRecord* block = entry.load(std::memory_order_acquire);
+    std::atomic<TableSlot*>& entry = m_blocks[index / kBlockSlots];
+    TableSlot* block = entry.load(std::memory_order_acquire);
     if (!block) {
-        // calloc: a new block's slots are all-zero records, free until named.
-        block = static_cast<DocumentRecord*>(
-            std::calloc(static_cast<std::size_t>(kBlockSlots), sizeof(DocumentRecord)));
+        // A new block's slots are empty records, free until named.
+        block = new (std::nothrow) TableSlot[kBlockSlots];
         if (!block)
             return nullptr;
         entry.store(block, std::memory_order_release);
@@ -267,8 +348,8 @@ bool DocumentTable::isUsed(int index) const
     if (index < 0 || index >= m_capacity)
         return false;
     std::lock_guard lock(m_mutex);
-    const DocumentRecord* record = slot(index);
-    return record && record->displayName[0] != '\0';
+    const TableSlot* record = slot(index);
+    return record && !slotName(*record).empty();
 }
 
 DocumentRecord DocumentTable::get(int index) const
@@ -277,11 +358,11 @@ DocumentRecord DocumentTable::get(int index) const
     if (index < 0 || index >= m_capacity)
         return copy;
     std::lock_guard lock(m_mutex);
-    DocumentRecord* record = slot(index);
+    const TableSlot* record = slot(index);
     if (!record)
         return copy;
-    copyExceptStatus(copy, *record);
-    copy.status = statusOf(*record).load();
+    copyFromSlot(copy, *record);
+    copy.status = record->status.load();
     return copy;
 }
 
@@ -290,12 +371,12 @@ void DocumentTable::put(int index, const DocumentRecord& record)
     if (index < 0 || index >= m_capacity)
         return;
     std::lock_guard lock(m_mutex);
-    // Freeing a slot whose block was never allocated leaves nothing to do.
-    DocumentRecord* target = record.displayName[0] != '\0' ? slotForWrite(index) : slot(index);
+    // An all-zero record into a block never allocated leaves it so: the slot is free already.
+    TableSlot* target = record.displayName[0] != '\0' ? slotForWrite(index) : slot(index);
     if (!target)
         return;
-    copyExceptStatus(*target, record);
-    statusOf(*target).store(record.status);
+    storeInSlot(*target, record);
+    target->status.store(record.status);
     m_generations[index].fetch_add(1, std::memory_order_acq_rel);
 }
 
@@ -316,8 +397,8 @@ std::string DocumentTable::displayName(int index) const
     if (index < 0 || index >= m_capacity)
         return {};
     std::lock_guard lock(m_mutex);
-    const DocumentRecord* record = slot(index);
-    return record ? std::string(fieldText(record->displayName)) : std::string();
+    const TableSlot* record = slot(index);
+    return record ? std::string(slotName(*record)) : std::string();
 }
 
 int32_t DocumentTable::kind(int index) const
@@ -325,7 +406,7 @@ int32_t DocumentTable::kind(int index) const
     if (index < 0 || index >= m_capacity)
         return 0;
     std::lock_guard lock(m_mutex);
-    const DocumentRecord* record = slot(index);
+    const TableSlot* record = slot(index);
     return record ? record->kind : 0;
 }
 
@@ -333,37 +414,39 @@ DocumentStatus DocumentTable::status(int index) const
 {
     if (index < 0 || index >= m_capacity)
         return DocumentStatus::Checked;
-    DocumentRecord* record = slot(index);
-    return record ? static_cast<DocumentStatus>(statusOf(*record).load()) : DocumentStatus::Checked;
+    const TableSlot* record = slot(index);
+    return record ? static_cast<DocumentStatus>(record->status.load()) : DocumentStatus::Checked;
 }
 
 void DocumentTable::setStatus(int index, DocumentStatus status)
 {
     if (index < 0 || index >= m_capacity)
         return;
-    if (DocumentRecord* record = slot(index))
-        statusOf(*record).store(static_cast<int32_t>(status));
+    if (TableSlot* record = slot(index))
+        record->status.store(static_cast<int32_t>(status));
 }
 
 bool DocumentTable::claim(int index)
 {
     if (index < 0 || index >= m_capacity)
         return false;
-    DocumentRecord* record = slot(index);
+    TableSlot* record = slot(index);
     if (!record)
         return false;
     int32_t expected = static_cast<int32_t>(DocumentStatus::Waiting);
-    return statusOf(*record).compare_exchange_strong(
-        expected, static_cast<int32_t>(DocumentStatus::Retrieving));
+    return record->status.compare_exchange_strong(expected,
+                                                  static_cast<int32_t>(DocumentStatus::Retrieving));
 }
 
 void DocumentTable::setLastCheck(int index, const std::string& timeText)
 {
     if (index < 0 || index >= m_capacity)
         return;
+    char field[sizeof DocumentRecord::lastCheck];
+    setFieldText(field, timeText);
     std::lock_guard lock(m_mutex);
-    if (DocumentRecord* record = slot(index))
-        setFieldText(record->lastCheck, timeText);
+    if (TableSlot* record = slot(index))
+        keepField(record->texts[kLastCheckText], field, sizeof field);
 }
 
 void DocumentTable::setLastCount(int index, int32_t count)
@@ -371,7 +454,7 @@ void DocumentTable::setLastCount(int index, int32_t count)
     if (index < 0 || index >= m_capacity)
         return;
     std::lock_guard lock(m_mutex);
-    if (DocumentRecord* record = slot(index))
+    if (TableSlot* record = slot(index))
         record->lastCount = count;
 }
 
@@ -379,8 +462,8 @@ int DocumentTable::findFreeSlot() const
 {
     std::lock_guard lock(m_mutex);
     for (int i = 0; i < m_capacity; ++i) {
-        const DocumentRecord* record = slot(i);
-        if (!record || record->displayName[0] == '\0')
+        const TableSlot* record = slot(i);
+        if (!record || slotName(*record).empty())
             return i;
     }
     return -1;

@@ -10,7 +10,10 @@
 // kBlockSlots, and a block is allocated when a record is first put into one of its slots
 // (never freed before the table). A slot of a block not yet allocated is free: it reads as an
 // all-zero record, and nothing but put() makes it used. Loops over the whole capacity touch
-// only the small table of block pointers for the empty part.
+// only the small table of block pointers for the empty part. A slot keeps its record's numbers
+// and, of each text field, only the bytes up to its last one that is not zero: a record of
+// short texts takes a few hundred bytes, not the 4632 of its file, and comes back byte for
+// byte.
 #pragma once
 
 #include "DocumentRecord.h"
@@ -25,6 +28,7 @@ namespace sentorix
 {
 
 class DocumentList;
+struct TableSlot; // a record as the table keeps it
 
 class DocumentTable
 {
@@ -32,7 +36,7 @@ public:
     // Room for the largest lists people keep, with headroom; a free slot costs no memory
     // until a record is put into its block.
     static constexpr int kDefaultCapacity = 8192;
-    static constexpr int kBlockSlots = 32; // 32 records: 148 KiB
+    static constexpr int kBlockSlots = 32;
 
     explicit DocumentTable(int capacity = kDefaultCapacity);
     DocumentTable(const DocumentTable&) = delete;
@@ -70,15 +74,15 @@ public:
 
 private:
     // The slot, or null while its block is not allocated (a free slot).
-    DocumentRecord* slot(int index) const;
+    TableSlot* slot(int index) const;
     // The slot, its block allocated first; null when memory is short. Under m_mutex.
-    DocumentRecord* slotForWrite(int index);
+    TableSlot* slotForWrite(int index);
 
     int m_capacity;
     int m_blockCount = 0;
     // Written under m_mutex, read without it (the status operations): each pointer is
     // published once, with release order, and never changes afterwards.
-    std::unique_ptr<std::atomic<DocumentRecord*>[]> m_blocks;
+    std::unique_ptr<std::atomic<TableSlot*>[]> m_blocks;
     std::unique_ptr<std::atomic<uint32_t>[]> m_generations;
     mutable std::mutex m_mutex;
 };

@@ -193,6 +193,49 @@ TEST(DocumentTable, SlotsAreFreeUntilNamedAndTakenInIndexOrder)
     EXPECT_EQ(table.get(0).lastCount, 42);
 }
 
+// A slot keeps of each text only what its field holds, yet gives back the record byte for byte:
+// a record that fills every byte, one whose texts hold bytes after their terminator and after
+// runs of zeros (as a file may), and one of short texts. A later time of check shorter than
+// the one it replaces leaves nothing of it behind.
+TEST(DocumentTable, RecordsComeBackByteForByte)
+{
+    std::vector<DocumentRecord> records;
+    {
+        DocumentRecord full;
+        auto* bytes = reinterpret_cast<unsigned char*>(&full);
+        for (std::size_t i = 0; i < sizeof full; ++i)
+            bytes[i] = static_cast<unsigned char>(1 + i % 251);
+        records.push_back(full);
+    }
+    {
+        DocumentRecord gaps = makeRecord("gaps", "http://g/", DocumentStatus::Unavailable);
+        for (char* field : {gaps.location, gaps.displayName, gaps.userName, gaps.password,
+                            gaps.lastCheck, gaps.countString, gaps.middleStart, gaps.middleEnd}) {
+            field[20] = 'x';
+            field[200] = 'y';
+            field[511] = 'z';
+        }
+        gaps.middleStart[1023] = 'w';
+        gaps.lastCount = -5;
+        gaps.countMode = 1;
+        gaps.middleMode = 1;
+        gaps.useAccount = 1;
+        records.push_back(gaps);
+    }
+    records.push_back(makeRecord("short"));
+
+    DocumentTable table(static_cast<int>(records.size()));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        table.put(static_cast<int>(i), records[i]);
+        EXPECT_EQ(recordBytes(table.get(static_cast<int>(i))), recordBytes(records[i])) << i;
+    }
+
+    table.setLastCheck(0, "2011/05/07 [09:03:00]");
+    DocumentRecord expected = records[0];
+    setFieldText(expected.lastCheck, "2011/05/07 [09:03:00]");
+    EXPECT_EQ(recordBytes(table.get(0)), recordBytes(expected));
+}
+
 // Slots live in blocks allocated as records arrive: slots on both sides of a block's edge and
 // the last slot of a table whose size is not a multiple of the block keep their own records,
 // and the slots of a block never written read as free whatever is asked of them.
