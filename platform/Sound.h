@@ -38,6 +38,9 @@ public:
 
     void play(const std::string& path) override;
 
+    // Whether the sound library can be loaded (it is loaded at the first sound).
+    static bool libraryLoads();
+
     // The event sound played for a file that cannot be found.
     static constexpr const char* kDefaultEvent = "bell";
 
