@@ -114,6 +114,9 @@ std::optional<MiddleSpan> findMiddle(std::string_view text, std::string_view sta
     return MiddleSpan{begin, std::max(begin, e)};
 }
 
+// Scratch space a thread's finished comparison leaves for its next one.
+thread_local std::vector<char> t_spareScratch;
+
 } // namespace
 
 CompareMethod selectMethod(const DocumentRecord& record)
@@ -155,10 +158,13 @@ StreamComparison::StreamComparison(std::string folder, FileMode mode, InputFile*
     : m_folder(std::move(folder)), m_mode(mode), m_content(contentFile),
       m_storedDigest(contentFile ? storedDigest : nullptr), m_different(contentFile == nullptr)
 {
-    // A block waiting for its digest and the piece that completes it (pieces come in up to
-    // 100 KiB): room made once rather than grown piece by piece.
+    // The thread's scratch space of its earlier comparisons, so a check does not take (and
+    // fault in) fresh memory for every body. A block waiting for its digest is the most it
+    // holds then: room made at once rather than grown (and copied) piece by piece.
+    m_scratch.swap(t_spareScratch);
+    m_scratch.clear();
     if (m_storedDigest)
-        m_scratch.reserve(3 * kDigestBlock);
+        m_scratch.reserve(kDigestBlock);
 }
 
 StreamComparison::StreamComparison(std::string folder, FileMode mode, std::string contentPath,
@@ -171,6 +177,8 @@ StreamComparison::StreamComparison(std::string folder, FileMode mode, std::strin
 StreamComparison::~StreamComparison()
 {
     discard();
+    if (m_scratch.capacity() > t_spareScratch.capacity())
+        m_scratch.swap(t_spareScratch);
 }
 
 bool StreamComparison::feed(const char* data, std::size_t size)
@@ -271,27 +279,46 @@ bool StreamComparison::sameAsStored(const char* data, std::size_t size)
            std::memcmp(m_scratch.data(), data, size) == 0;
 }
 
-// The body's bytes wait in m_scratch until the digest of their block is known: a block whose
-// digest is the stored one's is taken as equal and dropped; at the first other one the waiting
-// bytes become the TempFile's, after the equal blocks copied from the ContentFile.
+// The body's bytes of a block wait in m_scratch until the digest of their block is known: a
+// block whose digest is the stored one's is taken as equal and dropped; at the first other one
+// the unverified bytes become the TempFile's, after the equal blocks copied from the
+// ContentFile. Whole blocks within a piece are checked where they lie, without a copy.
 bool StreamComparison::sameAsDigested(const char* data, std::size_t size)
 {
+    const auto differsFromHere = [&] {
+        m_scratch.insert(m_scratch.end(), data, data + size);
+        return false;
+    };
+    if (!m_scratch.empty()) {
+        const std::size_t take = std::min(size, kDigestBlock - m_scratch.size());
+        m_scratch.insert(m_scratch.end(), data, data + take);
+        data += take;
+        size -= take;
+        if (m_scratch.size() < kDigestBlock)
+            return true;
+        if (!nextBlockEqual())
+            return differsFromHere();
+        m_scratch.clear();
+    }
+    for (; size >= kDigestBlock; data += kDigestBlock, size -= kDigestBlock) {
+        if (!nextBlockEqual())
+            return differsFromHere();
+    }
     m_scratch.insert(m_scratch.end(), data, data + size);
+    return true;
+}
+
+// The block after those found equal, fed whole, against the stored block at its place.
+bool StreamComparison::nextBlockEqual()
+{
     const std::vector<BlockDigest>& fresh = m_digester.fullBlocks();
     const std::vector<BlockDigest>& stored = m_storedDigest->blocks;
-    std::size_t verified = 0;
-    bool equal = true;
-    while (equal && m_scratch.size() - verified >= kDigestBlock) {
-        const std::size_t block = m_equalBytes / kDigestBlock;
-        const bool fullInStored = (block + 1) * kDigestBlock <= m_storedDigest->length;
-        equal = block < fresh.size() && block < stored.size() && fullInStored &&
-                fresh[block] == stored[block];
-        if (equal) {
-            m_equalBytes += kDigestBlock;
-            verified += kDigestBlock;
-        }
-    }
-    m_scratch.erase(m_scratch.begin(), m_scratch.begin() + static_cast<std::ptrdiff_t>(verified));
+    const std::size_t block = m_equalBytes / kDigestBlock;
+    const bool fullInStored = (block + 1) * kDigestBlock <= m_storedDigest->length;
+    const bool equal = block < fresh.size() && block < stored.size() && fullInStored &&
+                       fresh[block] == stored[block];
+    if (equal)
+        m_equalBytes += kDigestBlock;
     return equal;
 }
 

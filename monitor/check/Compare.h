@@ -99,6 +99,7 @@ public:
 private:
     bool sameAsStored(const char* data, std::size_t size);
     bool sameAsDigested(const char* data, std::size_t size);
+    bool nextBlockEqual();
     bool writeUnverified();
     bool startTemp();
     bool openContentByPath();

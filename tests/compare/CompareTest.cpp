@@ -134,12 +134,15 @@ TEST(Compare, FileBlocksReportAReadError)
 namespace
 {
 
-// Feeds `body` in pieces of any size up to 100 KiB, as a transfer delivers them.
-bool feedInPieces(StreamComparison& comparison, const std::string& body)
+// Pieces of any size up to 100 KiB, as a transfer delivers them.
+const std::vector<std::size_t> kMixedPieces = {8192, 1, 4000, 102400, 7, 65536};
+
+// Feeds `body` in pieces of the sizes given, taken in turn.
+bool feedInPieces(StreamComparison& comparison, const std::string& body,
+                  const std::vector<std::size_t>& pieceSizes = kMixedPieces)
 {
-    const std::size_t pieceSizes[] = {8192, 1, 4000, 102400, 7, 65536};
     for (std::size_t at = 0, k = 0; at < body.size(); ++k) {
-        std::size_t n = std::min(pieceSizes[k % std::size(pieceSizes)], body.size() - at);
+        std::size_t n = std::min(pieceSizes[k % pieceSizes.size()], body.size() - at);
         if (!comparison.feed(body.data() + at, n))
             return false;
         at += n;
@@ -268,47 +271,54 @@ TEST(Compare, StreamComparison)
     } ways[] = {{"by reading", false, false},
                 {"by digest", true, false},
                 {"by digest, the file opened on demand", true, true}};
+    // Pieces that cut the digest's blocks anywhere, and whole blocks in one piece.
+    const std::pair<const char*, std::vector<std::size_t>> piecings[] = {
+        {"mixed pieces", kMixedPieces},
+        {"a block per piece", {65536}},
+        {"one piece", {std::size_t{1} << 30}},
+    };
     for (const auto& way : ways) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + ", " + way.name);
-            writeFile(dir.file("content"), c.stored);
-            ContentDigest digest = digestOf(dir.file("content"), c.mode);
-            digest.stamp = fileStamp(dir.file("content")).value();
-            InputFile content;
-            ASSERT_TRUE(content.open(dir.file("content"), c.mode));
-            {
-                std::optional<StreamComparison> compared;
-                if (way.byPath)
-                    compared.emplace(dir.path(), c.mode, dir.file("content"), digest);
-                else
-                    compared.emplace(dir.path(), c.mode, &content,
-                                     way.digested ? &digest : nullptr);
-                StreamComparison& comparison = *compared;
-                ASSERT_TRUE(feedInPieces(comparison, c.body));
-                ASSERT_TRUE(comparison.finish());
-                EXPECT_EQ(comparison.different(), c.different);
-                if (c.different) {
-                    // The TempFile of a changed body holds the whole body, byte for byte as if
-                    // every piece had been written as it came.
-                    ASSERT_FALSE(comparison.tempPath().empty());
-                    EXPECT_EQ(readFile(comparison.tempPath()), storedForm(c.body, c.mode));
-                } else {
-                    EXPECT_TRUE(comparison.tempPath().empty());
-                    EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
-                        << "an unchanged body makes no TempFile";
+        for (const auto& [piecing, pieces] : piecings)
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.what) + ", " + way.name + ", " + piecing);
+                writeFile(dir.file("content"), c.stored);
+                ContentDigest digest = digestOf(dir.file("content"), c.mode);
+                digest.stamp = fileStamp(dir.file("content")).value();
+                InputFile content;
+                ASSERT_TRUE(content.open(dir.file("content"), c.mode));
+                {
+                    std::optional<StreamComparison> compared;
+                    if (way.byPath)
+                        compared.emplace(dir.path(), c.mode, dir.file("content"), digest);
+                    else
+                        compared.emplace(dir.path(), c.mode, &content,
+                                         way.digested ? &digest : nullptr);
+                    StreamComparison& comparison = *compared;
+                    ASSERT_TRUE(feedInPieces(comparison, c.body, pieces));
+                    ASSERT_TRUE(comparison.finish());
+                    EXPECT_EQ(comparison.different(), c.different);
+                    if (c.different) {
+                        // The TempFile of a changed body holds the whole body, byte for byte as if
+                        // every piece had been written as it came.
+                        ASSERT_FALSE(comparison.tempPath().empty());
+                        EXPECT_EQ(readFile(comparison.tempPath()), storedForm(c.body, c.mode));
+                    } else {
+                        EXPECT_TRUE(comparison.tempPath().empty());
+                        EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
+                            << "an unchanged body makes no TempFile";
+                    }
+                    // Whichever way it was compared, the body's digest is that of the content it
+                    // becomes.
+                    const std::optional<ContentDigest> bodyDigest = comparison.bodyDigest();
+                    ASSERT_TRUE(bodyDigest.has_value());
+                    writeFile(dir.file("body"), storedForm(c.body, c.mode));
+                    const ContentDigest expected = digestOf(dir.file("body"), c.mode);
+                    EXPECT_EQ(bodyDigest->length, expected.length);
+                    EXPECT_EQ(bodyDigest->blocks, expected.blocks);
                 }
-                // Whichever way it was compared, the body's digest is that of the content it
-                // becomes.
-                const std::optional<ContentDigest> bodyDigest = comparison.bodyDigest();
-                ASSERT_TRUE(bodyDigest.has_value());
-                writeFile(dir.file("body"), storedForm(c.body, c.mode));
-                const ContentDigest expected = digestOf(dir.file("body"), c.mode);
-                EXPECT_EQ(bodyDigest->length, expected.length);
-                EXPECT_EQ(bodyDigest->blocks, expected.blocks);
+                EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
+                    << "the TempFile goes with the comparison";
             }
-            EXPECT_EQ(tmpFiles(dir.path()), std::vector<std::string>{})
-                << "the TempFile goes with the comparison";
-        }
     }
 }
 
