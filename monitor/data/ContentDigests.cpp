@@ -37,15 +37,6 @@ int64_t nanoseconds(const timespec& t)
     return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-std::optional<FileStamp> stampOf(const struct stat& st)
-{
-    if (!S_ISREG(st.st_mode))
-        return std::nullopt;
-    return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                     static_cast<int64_t>(st.st_size), nanoseconds(st.st_mtim),
-                     nanoseconds(st.st_ctim)};
-}
-
 BlockDigest blockDigest(XXH128_hash_t h)
 {
     return BlockDigest{h.low64, h.high64};
@@ -69,13 +60,22 @@ std::string digestsPath(const std::string& dataFolder)
 
 } // namespace
 
+std::optional<FileStamp> fileStamp(const struct stat& st)
+{
+    if (!S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                     static_cast<int64_t>(st.st_size), nanoseconds(st.st_mtim),
+                     nanoseconds(st.st_ctim)};
+}
+
 std::optional<FileStamp> fileStamp(int fd)
 {
     struct stat st {
     };
     if (fd < 0 || ::fstat(fd, &st) != 0)
         return std::nullopt;
-    return stampOf(st);
+    return fileStamp(st);
 }
 
 std::optional<FileStamp> fileStamp(const std::string& path)
@@ -84,7 +84,7 @@ std::optional<FileStamp> fileStamp(const std::string& path)
     };
     if (::lstat(path.c_str(), &st) != 0)
         return std::nullopt;
-    return stampOf(st);
+    return fileStamp(st);
 }
 
 // ---------------------------------------------------------------------------------------------

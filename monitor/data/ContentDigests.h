@@ -24,6 +24,8 @@
 
 #include "common/TextFile.h"
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -52,10 +54,11 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
-// The stamp of an open file or of a path (not following a final link); nullopt when it cannot
-// be had or is not a regular file's.
+// The stamp of an open file or of a path (not following a final link), or of what stat()
+// told; nullopt when it cannot be had or is not a regular file's.
 std::optional<FileStamp> fileStamp(int fd);
 std::optional<FileStamp> fileStamp(const std::string& path);
+std::optional<FileStamp> fileStamp(const struct stat& st);
 
 struct BlockDigest {
     uint64_t low = 0;

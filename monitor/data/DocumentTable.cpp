@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include <atomic>
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <unordered_set>
@@ -113,7 +115,8 @@ enum class RecordFileKind {
 // Reads the first 4632 bytes of a regular file of the folder; false when it is not a file of
 // the kind asked for or cannot be read.
 bool readRecordFile(int folderFd, const char* name, DocumentRecord& record,
-                    RecordFileKind kind = RecordFileKind::Loadable)
+                    RecordFileKind kind = RecordFileKind::Loadable,
+                    std::optional<FileStamp>* stamp = nullptr)
 {
     // O_NONBLOCK keeps a FIFO named like a record file from blocking the load.
     const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
@@ -139,7 +142,31 @@ bool readRecordFile(int folderFd, const char* name, DocumentRecord& record,
             got += static_cast<std::size_t>(n);
     }
     ::close(fd);
+    if (stamp)
+        *stamp = ok ? fileStamp(st) : std::nullopt;
     return ok;
+}
+
+BlockDigest recordDigest(const DocumentRecord& record)
+{
+    const XXH128_hash_t h = XXH3_128bits(&record, sizeof record);
+    return BlockDigest{h.low64, h.high64};
+}
+
+// True when a record file is still the one its record was loaded from and already holds the
+// record's stored form: that form has the digest the file's bytes had, and the file has the
+// stamp it had then, is one record long and has no other name (as a patch needs). A record
+// with an account never matches: its stored form draws new filler bytes each time.
+bool fileHoldsAlready(int folderFd, const std::string& fileName,
+                      const DocumentTable::LoadedFile& loaded, const DocumentRecord& record)
+{
+    if (recordDigest(storedForm(record)) != loaded.digest)
+        return false;
+    struct stat st {
+    };
+    return ::fstatat(folderFd, fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           st.st_nlink == 1 && st.st_size == static_cast<off_t>(sizeof(DocumentRecord)) &&
+           fileStamp(st) == loaded.stamp;
 }
 
 bool writeAll(int fd, const void* data, std::size_t size)
@@ -219,6 +246,7 @@ struct TableSlot {
     int32_t lastCount = 0;
     int32_t middleMode = 0;
     std::string texts[8];
+    std::optional<DocumentTable::LoadedFile> loaded;
 };
 
 namespace
@@ -366,6 +394,31 @@ DocumentRecord DocumentTable::get(int index) const
     return copy;
 }
 
+DocumentRecord DocumentTable::get(int index, std::optional<LoadedFile>& loaded) const
+{
+    loaded.reset();
+    DocumentRecord copy{};
+    if (index < 0 || index >= m_capacity)
+        return copy;
+    std::lock_guard lock(m_mutex);
+    const TableSlot* record = slot(index);
+    if (!record)
+        return copy;
+    copyFromSlot(copy, *record);
+    copy.status = record->status.load();
+    loaded = record->loaded;
+    return copy;
+}
+
+void DocumentTable::setLoadedFile(int index, const LoadedFile& file)
+{
+    if (index < 0 || index >= m_capacity)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (TableSlot* record = slot(index))
+        record->loaded = file;
+}
+
 void DocumentTable::put(int index, const DocumentRecord& record)
 {
     if (index < 0 || index >= m_capacity)
@@ -376,6 +429,7 @@ void DocumentTable::put(int index, const DocumentRecord& record)
     if (!target)
         return;
     storeInSlot(*target, record);
+    target->loaded.reset();
     target->status.store(record.status);
     m_generations[index].fetch_add(1, std::memory_order_acq_rel);
 }
@@ -515,14 +569,18 @@ int loadAllRecords(DocumentTable& table, const std::string& dataFolder, Document
         if (entry->d_type == DT_DIR || !hasDataExtension(entry->d_name))
             continue;
         DocumentRecord record;
-        if (!readRecordFile(folderFd, entry->d_name, record))
+        std::optional<FileStamp> stamp;
+        if (!readRecordFile(folderFd, entry->d_name, record, RecordFileKind::Loadable, &stamp))
             continue;
+        const BlockDigest onDisk = recordDigest(record);
         terminateTextFields(record);
         unscrambleCredentials(record);
         const std::string_view name = fieldText(record.displayName);
         if (!isUsableName(name) || !names.insert(foldCase(name)).second)
             continue;
         table.put(loaded, record);
+        if (stamp)
+            table.setLoadedFile(loaded, {*stamp, onDisk});
         if (onLoaded)
             onLoaded(loaded);
         ++loaded;
@@ -561,7 +619,8 @@ void saveAllRecordsOnExit(DocumentTable& table, const std::string& dataFolder)
     // Workers may still run: the slots are left as they are, and a Retrieving status is
     // stored as Waiting (storedForm).
     //
-    // A record whose file holds it already is not written at all. A record file that differs
+    // A record whose file holds it already is not written at all (a file that is still the one
+    // the record was loaded from is known to, without being read again). A record file that differs
     // gets only its changed bytes, written in place through the record journal (see
     // RecordJournal.h): at exit that is typically the status and the time of the last check,
     // and writing them costs no new file and no freed one. A record without a usable file (none
@@ -583,11 +642,15 @@ void saveAllRecordsOnExit(DocumentTable& table, const std::string& dataFolder)
     for (int i = 0; i < table.capacity(); ++i) {
         if (!table.isUsed(i))
             continue;
-        const DocumentRecord record = table.get(i);
+        std::optional<DocumentTable::LoadedFile> loadedFile;
+        const DocumentRecord record = table.get(i, loadedFile);
         const std::string_view name = fieldText(record.displayName);
         if (!isUsableName(name))
             continue;
         const std::string fileName = std::string(name) + kDataExtension;
+        if (loadedFile && folderFd >= 0 &&
+            fileHoldsAlready(folderFd, fileName, *loadedFile, record))
+            continue;
         DocumentRecord onDisk;
         if (folderFd >= 0 &&
             readRecordFile(folderFd, fileName.c_str(), onDisk, RecordFileKind::Patchable)) {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "DocumentRecord.h"
+#include "monitor/data/ContentDigests.h"
 
 #include <atomic>
 #include <functional>
@@ -50,6 +51,18 @@ public:
 
     // A copy of a slot (the status read atomically); the slot's credentials are plain text.
     DocumentRecord get(int index) const;
+
+    // What the record's file held when the record was loaded from it: the file's stamp and the
+    // digest of its bytes. The save at exit thus knows a file that still holds its record
+    // without reading it again.
+    struct LoadedFile {
+        FileStamp stamp;
+        BlockDigest digest;
+    };
+    void setLoadedFile(int index, const LoadedFile& file);
+    // The slot's copy together with what its file held when loaded (nullopt when not known:
+    // never loaded, or put() since).
+    DocumentRecord get(int index, std::optional<LoadedFile>& loaded) const;
     // Replaces a whole slot; an all-zero record frees it.
     void put(int index, const DocumentRecord& record);
     // Counts the put()s and clear()s of a slot: a worker that finds it moved since its claim

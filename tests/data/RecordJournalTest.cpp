@@ -262,6 +262,66 @@ TEST(ExitSave, FilesThatCannotBeChangedInPlaceAreReplacedWhole)
     }
 }
 
+// A record loaded from its file and saved unchanged leaves the file alone only while the file
+// is still the one it was loaded from, holding the record's stored form; whatever happened to
+// the file since, or a file that did not hold that form, gets the record written back.
+TEST(ExitSave, ALoadedRecordIsSavedAgainstItsFileAsItIsNow)
+{
+    const DocumentRecord record = makeRecord("Doc", "http://doc/");
+    const DocumentRecord other = makeRecord("Doc", "http://other/");
+    DocumentRecord retrieving = record; // as no save stores it
+    retrieving.status = static_cast<int32_t>(DocumentStatus::Retrieving);
+    DocumentRecord waiting = record;
+    waiting.status = static_cast<int32_t>(DocumentStatus::Waiting);
+    const struct Case {
+        const char* what;
+        DocumentRecord onDisk;               // the file as loaded
+        std::function<void(TempDir&)> after; // what happens to it before the save
+        bool left;                           // the save leaves the file as it is
+        DocumentRecord saved;                // the file after the save
+    } cases[] = {
+        {"untouched", record, [](TempDir&) {}, true, record},
+        {"written in place by another program", record,
+         [&](TempDir& dir) {
+             writeFile(dataFile(dir, "Doc"), recordBytes(other));
+             ageFile(dataFile(dir, "Doc")); // its time apart from the load's, as a later write's
+         },
+         false, record},
+        {"replaced by another file", record,
+         [&](TempDir& dir) {
+             const std::string fresh = dir.file("fresh");
+             writeFile(fresh, recordBytes(other));
+             ASSERT_EQ(::rename(fresh.c_str(), dataFile(dir, "Doc").c_str()), 0);
+         },
+         false, record},
+        {"removed", record, [](TempDir& dir) { std::filesystem::remove(dataFile(dir, "Doc")); },
+         false, record},
+        {"given a second name", record,
+         [](TempDir& dir) {
+             ASSERT_EQ(::link(dataFile(dir, "Doc").c_str(), dir.file("second").c_str()), 0);
+         },
+         false, record},
+        {"not in its stored form", retrieving, [](TempDir&) {}, false, waiting},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeFile(dataFile(dir, "Doc"), recordBytes(c.onDisk));
+        DocumentTable table(1);
+        ASSERT_EQ(loadAllRecords(table, dir.path(), nullptr), 1);
+        c.after(dir);
+        const FileId before = fileId(dataFile(dir, "Doc"));
+        saveAllRecordsOnExit(table, dir.path());
+        EXPECT_EQ(readFile(dataFile(dir, "Doc")), recordBytes(c.saved));
+        const FileId now = fileId(dataFile(dir, "Doc"));
+        EXPECT_EQ(now.inode == before.inode && now.mtimeNs == before.mtimeNs, c.left);
+        struct stat st {
+        };
+        ASSERT_EQ(::lstat(dataFile(dir, "Doc").c_str(), &st), 0);
+        EXPECT_EQ(st.st_nlink, 1u);
+    }
+}
+
 // The ranges cover exactly the changed bytes, wherever they lie against the eight-byte steps
 // of the search, with a run of fewer than 16 equal bytes between two changes taken in.
 TEST(RecordJournal, PatchRangesCoverExactlyTheChangedBytes)
