@@ -382,16 +382,8 @@ bool DocumentTable::isUsed(int index) const
 
 DocumentRecord DocumentTable::get(int index) const
 {
-    DocumentRecord copy{};
-    if (index < 0 || index >= m_capacity)
-        return copy;
-    std::lock_guard lock(m_mutex);
-    const TableSlot* record = slot(index);
-    if (!record)
-        return copy;
-    copyFromSlot(copy, *record);
-    copy.status = record->status.load();
-    return copy;
+    std::optional<LoadedFile> loaded;
+    return get(index, loaded);
 }
 
 DocumentRecord DocumentTable::get(int index, std::optional<LoadedFile>& loaded) const
