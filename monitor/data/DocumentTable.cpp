@@ -269,6 +269,15 @@ constexpr TextField kTextFields[] = {
     {offsetof(DocumentRecord, middleEnd), sizeof DocumentRecord::middleEnd},
 };
 static_assert(std::size(kTextFields) == std::extent_v<decltype(TableSlot::texts)>);
+constexpr std::size_t textFieldBytes()
+{
+    std::size_t total = 0;
+    for (const TextField& field : kTextFields)
+        total += field.size;
+    return total;
+}
+// The text fields and the six numbers of a TableSlot are the whole record: none is left out.
+static_assert(textFieldBytes() + 6 * sizeof(int32_t) == sizeof(DocumentRecord));
 constexpr std::size_t kDisplayNameText = 1;
 constexpr std::size_t kLastCheckText = 4;
 
