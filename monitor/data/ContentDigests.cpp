@@ -60,6 +60,11 @@ std::string digestsPath(const std::string& dataFolder)
 
 } // namespace
 
+BlockDigest bytesDigest(const void* data, std::size_t size)
+{
+    return blockDigest(XXH3_128bits(data, size));
+}
+
 std::optional<FileStamp> fileStamp(const struct stat& st)
 {
     if (!S_ISREG(st.st_mode))

@@ -66,6 +66,9 @@ struct BlockDigest {
     bool operator==(const BlockDigest&) const = default;
 };
 
+// The digest of bytes held whole in memory, as a block's is made.
+BlockDigest bytesDigest(const void* data, std::size_t size);
+
 struct ContentDigest {
     FileStamp stamp;
     FileMode mode = FileMode::Binary;

@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <xxhash.h>
 
 #include <atomic>
 #include <cerrno>
@@ -147,12 +146,6 @@ bool readRecordFile(int folderFd, const char* name, DocumentRecord& record,
     return ok;
 }
 
-BlockDigest recordDigest(const DocumentRecord& record)
-{
-    const XXH128_hash_t h = XXH3_128bits(&record, sizeof record);
-    return BlockDigest{h.low64, h.high64};
-}
-
 // True when a record file is still the one its record was loaded from and already holds the
 // record's stored form: that form has the digest the file's bytes had, and the file has the
 // stamp it had then, is one record long and has no other name (as a patch needs). A record
@@ -160,7 +153,8 @@ BlockDigest recordDigest(const DocumentRecord& record)
 bool fileHoldsAlready(int folderFd, const std::string& fileName,
                       const DocumentTable::LoadedFile& loaded, const DocumentRecord& record)
 {
-    if (recordDigest(storedForm(record)) != loaded.digest)
+    const DocumentRecord stored = storedForm(record);
+    if (bytesDigest(&stored, sizeof stored) != loaded.digest)
         return false;
     struct stat st {
     };
@@ -573,7 +567,7 @@ int loadAllRecords(DocumentTable& table, const std::string& dataFolder, Document
         std::optional<FileStamp> stamp;
         if (!readRecordFile(folderFd, entry->d_name, record, RecordFileKind::Loadable, &stamp))
             continue;
-        const BlockDigest onDisk = recordDigest(record);
+        const BlockDigest onDisk = bytesDigest(&record, sizeof record);
         terminateTextFields(record);
         unscrambleCredentials(record);
         const std::string_view name = fieldText(record.displayName);
